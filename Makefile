@@ -1,0 +1,63 @@
+# kvx: one tree, three targets. `make demo` and `make test` are the two commands users need.
+SHELL := /bin/bash
+.DEFAULT_GOAL := all
+JOBS ?= $(shell nproc)
+JDK_HOME ?= /usr/lib/jvm/java-17-openjdk-amd64
+JAVAC := $(JDK_HOME)/bin/javac
+JAR := $(JDK_HOME)/bin/jar
+PYTHON := /usr/bin/python3
+STAMP := build/.bootstrap-ok
+
+.PHONY: all bootstrap host win32 win64 java demo test unit-host unit-win32 e2e-wine e2e-jvm bench fuzz clean
+
+$(STAMP): tools/bootstrap
+	@tools/bootstrap
+	@mkdir -p build && touch $@
+
+bootstrap: $(STAMP)
+
+build/%/build.ninja: CMakeLists.txt CMakePresets.json | $(STAMP)
+	cmake --preset $* >/dev/null
+
+host: build/host/build.ninja
+	cmake --build build/host -j $(JOBS)
+win32: build/win32/build.ninja
+	cmake --build build/win32 -j $(JOBS)
+win64: build/win64/build.ninja
+	cmake --build build/win64 -j $(JOBS)
+
+JAVA_SOURCES := $(wildcard src/java/com/quorvane/kvx/*.java)
+build/java/kvx-runtime.jar: $(JAVA_SOURCES) | $(STAMP)
+	rm -rf build/java/classes && mkdir -p build/java/classes
+	$(JAVAC) --release 8 -Xlint:-options -d build/java/classes $(JAVA_SOURCES)
+	$(JAR) cf $@ -C build/java/classes .
+java: build/java/kvx-runtime.jar
+
+all: host win32 win64 java
+
+demo: all
+	@tools/demo
+
+unit-host: host
+	build/host/tests/kvx_unit_tests --gtest_brief=1
+unit-win32: win32
+	tools/wine-run --timeout 300 build/win32/tests/kvx_unit_tests.exe --gtest_brief=1
+
+e2e-wine: all
+	$(PYTHON) -m pytest -q tests/wine
+e2e-jvm: all
+	$(PYTHON) -m pytest -q tests/jvm
+
+test: all
+	@tools/run-tests
+
+bench: host java
+	@tools/run-bench
+
+fuzz: $(STAMP)
+	CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	cmake --build build/fuzz -j $(JOBS) --target $$(cd tests/fuzz && ls *.cpp | sed 's/\.cpp$$//' | tr '\n' ' ')
+	@tools/run-fuzz
+
+clean:
+	rm -rf build

@@ -1,0 +1,23 @@
+#pragma once
+// Message output and the string table.
+
+#include <cstdint>
+
+namespace kvx::platform {
+
+// A string-table block: `count` UTF-16 units of 16 counted strings.
+struct StringBlock {
+    const uint16_t* units = nullptr;
+    uint32_t count = 0;
+};
+
+// Finds string-table block `blockId` of the executable's own resources, in the variant
+// the platform chooses for the user's language. False when there is none.
+bool findStringBlock(uint32_t blockId, StringBlock& block);
+
+// Shows `text` with `caption` to the user and returns when it has been dismissed.
+// Windows: a message box MB_OK | MB_ICONWARNING owned by `owner` (may be null).
+// Linux: one line on standard error.
+void showWarning(const char* text, const char* caption, void* owner);
+
+}  // namespace kvx::platform

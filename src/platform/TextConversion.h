@@ -1,0 +1,17 @@
+#pragma once
+// Conversions between the system's 8-bit ANSI text and UTF-16 code units.
+// Windows: code page CP_ACP (flags 0 one way, MB_PRECOMPOSED the other). Linux: UTF-8.
+
+#include <cstdint>
+
+namespace kvx::platform {
+
+// Converts `count` units (-1: up to and including the zero unit). With a null `out` or
+// `outSize` 0, returns the number of bytes needed; otherwise the number written into `out`
+// (at most `outSize`). 0 on failure.
+int32_t wideToAnsi(const uint16_t* units, int32_t count, char* out, int32_t outSize);
+
+// Converts `count` bytes (-1: up to and including the zero byte); same conventions in units.
+int32_t ansiToWide(const char* text, int32_t count, uint16_t* out, int32_t outSize);
+
+}  // namespace kvx::platform

@@ -1,0 +1,65 @@
+#include "platform/MappedFile.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace kvx::platform {
+
+MappedFile::~MappedFile() { close(); }
+
+bool MappedFile::openTail(const char* path, uint64_t tailBytes) {
+    close();
+    int fd = ::open(path ? path : "", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    file_ = fd;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    fileSize_ = static_cast<uint64_t>(st.st_size);
+    if (fileSize_ == 0) return true;  // nothing to map; an empty view
+    uint64_t start = fileSize_ > tailBytes ? fileSize_ - tailBytes : 0;
+    uint64_t page = static_cast<uint64_t>(::sysconf(_SC_PAGESIZE));
+    uint64_t aligned = start / page * page;
+    viewSize_ = fileSize_ - aligned;
+    void* view = ::mmap(nullptr, viewSize_, PROT_READ, MAP_SHARED, fd, static_cast<off_t>(aligned));
+    if (view == MAP_FAILED) {
+        viewSize_ = 0;
+        return false;
+    }
+    view_ = view;
+    data_ = static_cast<const unsigned char*>(view) + (start - aligned);
+    size_ = fileSize_ - start;
+    return true;
+}
+
+void MappedFile::close() {
+    if (view_) ::munmap(view_, viewSize_);
+    if (file_ >= 0) ::close(static_cast<int>(file_));
+    view_ = nullptr;
+    viewSize_ = 0;
+    file_ = -1;
+    data_ = nullptr;
+    size_ = fileSize_ = 0;
+}
+
+bool appendFileContents(const char* path, AppString& out) {
+    int fd = ::open(path ? path : "", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    // Read what is there, whatever the size said: a short read keeps only the bytes read.
+    char chunk[65536];
+    for (;;) {
+        ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n <= 0) break;
+        out.append(chunk, static_cast<int32_t>(n));
+    }
+    ::close(fd);
+    return true;
+}
+
+}  // namespace kvx::platform
