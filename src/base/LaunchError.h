@@ -1,0 +1,23 @@
+#pragma once
+// LaunchError: 0 for success, otherwise a failure code that is also the string-table
+// identifier of its message.
+
+#include <cstdint>
+
+namespace kvx {
+
+using LaunchError = int32_t;
+
+constexpr LaunchError LAUNCH_OK = 0;
+constexpr LaunchError LAUNCH_JRE_NOT_FOUND = 1;
+constexpr LaunchError LAUNCH_JRE_NOT_VALID = 2;
+constexpr LaunchError LAUNCH_VM_INIT_FAILED = 3;
+constexpr LaunchError LAUNCH_VM_CREATE_FAILED = 4;
+constexpr LaunchError LAUNCH_VERSION_UNKNOWN = 5;
+constexpr LaunchError LAUNCH_VERSION_TOO_LOW = 6;
+constexpr LaunchError LAUNCH_MAIN_CLASS_NOT_FOUND = 7;
+constexpr LaunchError LAUNCH_MAIN_METHOD_MISSING = 8;
+// String identifier of the message box caption.
+constexpr int32_t MESSAGE_CAPTION_ID = 10;
+
+}  // namespace kvx

@@ -1,0 +1,47 @@
+#pragma once
+// JvmHost: the Java virtual machine inside this process, through the JNI invocation
+// interface. Main thread only. Calling order: addOption..., create, queryVmVersion,
+// runMain, unload.
+
+#include <jni.h>
+
+#include "base/AppString.h"
+#include "base/StringPool.h"
+#include "base/LaunchError.h"
+#include "platform/DynamicLibrary.h"
+
+namespace kvx {
+
+class JvmHost {
+public:
+    JvmHost() = default;
+    ~JvmHost();
+    JvmHost(const JvmHost&) = delete;
+    JvmHost& operator=(const JvmHost&) = delete;
+
+    void addOption(const char* text);
+    // Loads the library at `path` (retrying once with its parent directory on PATH) and
+    // creates the virtual machine. 0, or 1 not loadable, 2 no entry point, 4 creation failed.
+    [[nodiscard]] LaunchError create(const char* path);
+    // java.vm.version into `out`; false when it cannot be asked for.
+    [[nodiscard]] bool queryVmVersion(AppString& out);
+    // Calls className.main(String[]) with the ANSI arguments: 0, 7 no class, 8 no main.
+    [[nodiscard]] LaunchError runMain(const char* className, int argCount, const char* const* args);
+    // Detaches, destroys the virtual machine (waits for non-daemon threads), frees the library.
+    void unload();
+
+    const StringPool& options() const { return options_; }
+    JavaVM* vm() const { return vm_; }
+
+private:
+    StringPool options_;
+    platform::DynamicLibrary library_;
+    JavaVM* vm_ = nullptr;
+    JNIEnv* env_ = nullptr;
+};
+
+// The process-wide current host: set by the entry point, cleared before destruction.
+JvmHost* currentJvmHost();
+void setCurrentJvmHost(JvmHost* host);
+
+}  // namespace kvx

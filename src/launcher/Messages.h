@@ -1,0 +1,22 @@
+#pragma once
+// Launch-error messages from the string table, and the one message box of a failed launch.
+
+#include <cstdint>
+
+#include "base/AppString.h"
+#include "base/LaunchError.h"
+#include "platform/Messages.h"
+
+namespace kvx {
+
+// Replaces `out` with string `id` of the executable's string table (ANSI). False when
+// the block is missing (`out` is then empty).
+bool loadStringResource(AppString& out, int32_t id);
+// The same over a given block (the walk every lookup uses; bounds-checked, clipped).
+void stringFromBlock(AppString& out, int32_t id, const platform::StringBlock& block);
+// Shows the message for `code` (code 6 formatted with the four numbers) and returns when
+// the user has closed it.
+void showLaunchError(LaunchError code, int runningMajor = 0, int runningMinor = 0, int requiredMajor = 0,
+                     int requiredMinor = 0);
+
+}  // namespace kvx
