@@ -16,8 +16,9 @@ public:
     // Records the start-up directory and the executable's paths, reads the side file
     // (".cfg", else ".config") and the embedded block. Never fails.
     ConfigStore();
-    // For tests and tools: a store over given texts, with given executable path and
-    // start-up directory (the process-wide paths are set from them as by the real one).
+    // For tests and tools: a store over given texts, combined as the real one combines the
+    // side file and the embedded block. Touches no file and leaves the process-wide paths
+    // as they are; its module path is empty.
     ConfigStore(const AppString& sideText, const AppString& embeddedText);
     ~ConfigStore() override;
 
@@ -46,6 +47,13 @@ private:
 }  // namespace kvx
 
 namespace kvx {
+
+// The side file's name for the executable at `modulePath`: `extension` (".cfg" or
+// ".config") in place of its 4-character extension, or added to a name without one.
+AppString sideFileName(const AppString& modulePath, const char* extension);
+// Appends the bytes of the executable's side file to `text`: the ".cfg" file, else the
+// ".config" one. False when neither could be read.
+bool readSideFile(const AppString& modulePath, AppString& text);
 
 // The process-wide current store: set by the entry point right after construction and
 // cleared before destruction. Main thread only.

@@ -1,6 +1,7 @@
 #pragma once
 // The class path: the executable itself, `classpath` entries, CLASSPATH, CLASS_PATH and
-// the archives under every `libs` directory.
+// the archives under every `libs` directory, joined by the platform's class path separator
+// (";" on Windows, ":" on Linux). `classpath` values themselves always split on ";".
 
 #include "base/AppString.h"
 
@@ -10,12 +11,14 @@ class ConfigStore;
 class StringPool;
 
 AppString buildClassPath(const ConfigStore& store);
-// Callback for `classpath` values: appends ";" and one resolved entry per non-empty piece.
+// Callback for `classpath` values (context: the AppString accumulator): appends the
+// separator and one expanded, resolved entry per non-empty ";"-separated piece.
 void appendClassPathValue(void* accumulator, const char* value);
 // Callback that adds an environment-expanded value to a StringPool (also used for the
 // `option` and `property` keys).
 void addExpandedValue(void* pool, const char* value);
-// Appends ";" and the path of every ".jar"/".zip" archive under `directory` to `out`.
+// Appends the separator and the path of every ".jar"/".zip" archive under `directory`, at
+// any depth, to `out`, in enumeration order.
 void scanLibraryDirectory(const AppString& directory, AppString& out);
 
 }  // namespace kvx

@@ -14,6 +14,13 @@ namespace kvx {
 bool loadStringResource(AppString& out, int32_t id);
 // The same over a given block (the walk every lookup uses; bounds-checked, clipped).
 void stringFromBlock(AppString& out, int32_t id, const platform::StringBlock& block);
+// The text and caption `showLaunchError` shows for `code` (code 6 formatted with the numbers).
+void composeLaunchError(AppString& text, AppString& caption, LaunchError code, int runningMajor,
+                        int runningMinor, int requiredMajor, int requiredMinor);
+// The message text of `code` from its string-table `pattern`: code 6 formats the four numbers
+// into it; every other code's text is used as it is.
+void formatLaunchMessage(AppString& out, LaunchError code, const AppString& pattern, int runningMajor,
+                         int runningMinor, int requiredMajor, int requiredMinor);
 // Shows the message for `code` (code 6 formatted with the four numbers) and returns when
 // the user has closed it.
 void showLaunchError(LaunchError code, int runningMajor = 0, int runningMinor = 0, int requiredMajor = 0,

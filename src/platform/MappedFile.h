@@ -30,7 +30,7 @@ private:
     uint64_t size_ = 0;
     uint64_t fileSize_ = 0;
     intptr_t file_ = -1;
-    void* mapping_ = nullptr;
+    [[maybe_unused]] void* mapping_ = nullptr;  // Windows only: the mapping object
     void* view_ = nullptr;
     uint64_t viewSize_ = 0;
 };

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Start-up cost of the launcher: the same small application on the same JVM, started as a
+# packed executable through build/host/kvx and as `java -cp app.jar`. Prints both medians
+# and their ratio (goal: at most 1.02).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+jdk=/usr/lib/jvm/java-17-openjdk-amd64
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+mkdir -p "$work/src/bench" "$work/classes"
+cat > "$work/src/bench/Hello.java" <<'JAVA'
+package bench;
+public class Hello { public static void main(String[] a) { System.out.println("hello " + a.length); } }
+JAVA
+"$jdk/bin/javac" --release 8 -Xlint:-options -d "$work/classes" "$work/src/bench/Hello.java"
+"$jdk/bin/jar" cf "$work/app.jar" -C "$work/classes" .
+"$root/build/host/kvxpack" --stub "$root/build/host/kvx" --jar "$work/app.jar" --main bench.Hello \
+    --jvmdll "$jdk/lib/server/libjvm.so" --jre-order c -o "$work/hello"
+"$work/hello" x | grep -q "hello 1" || { echo "packed executable did not run" >&2; exit 1; }
+
+hyperfine --warmup 3 --runs 30 --export-json "$work/result.json" -N \
+    "$work/hello x" "$jdk/bin/java -cp $work/app.jar bench.Hello x" >/dev/null
+/usr/bin/python3 - "$work/result.json" <<'PY'
+import json, sys
+runs = json.load(open(sys.argv[1]))["results"]
+kvx, java = runs[0]["median"], runs[1]["median"]
+print(f"kvx launcher median {kvx*1000:.1f} ms, java -cp median {java*1000:.1f} ms, ratio {kvx/java:.3f} (goal <= 1.02)")
+PY

@@ -1,0 +1,159 @@
+#include "jre/ClassPath.h"
+
+#include <cstdint>
+
+#include "base/GrowBuffer.h"
+#include "base/StringPool.h"
+#include "base/TextView.h"
+#include "config/AppPaths.h"
+#include "config/ConfigStore.h"
+#include "config/EnvRefs.h"
+#include "platform/Environment.h"
+#include "platform/FileSystem.h"
+
+namespace kvx {
+
+namespace {
+
+constexpr char CLASSPATH_VALUE_SEPARATOR = ';';
+
+struct DirectoryId {
+    uint64_t volume;
+    uint64_t index;
+};
+
+using DirectoryIdList = GrowBuffer<DirectoryId>;
+
+char asciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool equalsIgnoringCase(const char* text, int32_t length, const char* lowerCase) {
+    int32_t i = 0;
+    for (; i < length && lowerCase[i] != '\0'; ++i) {
+        if (asciiLower(text[i]) != lowerCase[i]) return false;
+    }
+    return i == length && lowerCase[i] == '\0';
+}
+
+// True for a file name whose part from its last "." on is ".jar" or ".zip" in any case.
+bool isArchiveName(const AppString& name) {
+    int32_t dot = -1;
+    for (int32_t i = name.length() - 1; i >= 0; --i) {
+        if (name.charAt(i, '\0') == '.') {
+            dot = i;
+            break;
+        }
+    }
+    if (dot < 0) return false;
+    const char* extension = name.c_str() + dot;
+    int32_t length = name.length() - dot;
+    return equalsIgnoringCase(extension, length, ".jar") || equalsIgnoringCase(extension, length, ".zip");
+}
+
+bool onDescentPath(const DirectoryIdList& ancestors, const DirectoryId& id) {
+    for (int32_t i = 0; i < ancestors.length(); ++i) {
+        const DirectoryId& a = ancestors.data()[i];
+        if (a.volume == id.volume && a.index == id.index) return true;
+    }
+    return false;
+}
+
+void scanInto(const AppString& directory, AppString& out, DirectoryIdList& ancestors) {
+    // Directory cycles (a link or junction back to an ancestor) would never end the descent:
+    // a directory that is already on the current descent path is not entered again. Only
+    // ancestors count, so a directory reached twice through sibling links is still listed
+    // twice, as a tree without links would list it.
+    DirectoryId id{};
+    bool known = platform::DirectoryEnumeration::directoryIdentity(directory.c_str(), id.volume, id.index);
+    if (known) {
+        if (onDescentPath(ancestors, id)) return;
+        if (!ancestors.appendElements(&id, 1)) known = false;
+    }
+
+    AppString base(directory);
+    if (!isPathSeparator(base.lastChar())) base.appendChar('/');
+
+    platform::DirectoryEnumeration entries;
+    if (entries.open(base.c_str())) {
+        const char separator = platform::classPathSeparator();
+        AppString name;
+        bool isDirectory = false;
+        while (entries.next(name, isDirectory)) {
+            if (isDirectory) {
+                if (name == "." || name == "..") continue;
+                scanInto(base + name, out, ancestors);
+            } else if (isArchiveName(name)) {
+                out.appendChar(separator);
+                out.append(base);
+                out.append(name);
+            }
+        }
+    }
+
+    if (known) ancestors.setLength(ancestors.length() - 1);
+}
+
+}  // namespace
+
+AppString buildClassPath(const ConfigStore& store) {
+    const char separator = platform::classPathSeparator();
+
+    AppString accumulator;
+    store.find(AppString("classpath"), appendClassPathValue, &accumulator);
+
+    // The running executable first: the application's classes travel inside it.
+    AppString classPath = platform::modulePath();
+    classPath.append(accumulator);
+
+    // Both are read before either is used; set to empty text still adds an (empty) entry.
+    AppString classpathVar;
+    AppString classPathVar;
+    bool haveClasspath = platform::getEnv("CLASSPATH", classpathVar);
+    bool haveClassPath = platform::getEnv("CLASS_PATH", classPathVar);
+    if (haveClasspath) {
+        classPath.appendChar(separator);
+        classPath.append(classpathVar);
+    }
+    if (haveClassPath) {
+        classPath.appendChar(separator);
+        classPath.append(classPathVar);
+    }
+
+    StringPool libraryDirectories;
+    store.find(AppString("libs"), addExpandedValue, &libraryDirectories);
+    for (int32_t i = 0; i < libraryDirectories.count(); ++i) {
+        AppString directory = resolveAppPath(AppString(libraryDirectories.entry(i)));
+        AppString archives;
+        scanLibraryDirectory(directory, archives);
+        if (!archives.isEmpty()) classPath.append(archives);
+    }
+    return classPath;
+}
+
+void appendClassPathValue(void* accumulator, const char* value) {
+    if (!accumulator || !value) return;
+    AppString& out = *static_cast<AppString*>(accumulator);
+    const char separator = platform::classPathSeparator();
+    const char* piece = value;
+    for (;;) {
+        const char* end = piece;
+        while (*end != '\0' && *end != CLASSPATH_VALUE_SEPARATOR) ++end;
+        if (end != piece) {
+            out.appendChar(separator);
+            out.append(resolveAppPath(expandEnvRefs(AppString(piece, static_cast<int32_t>(end - piece)))));
+        }
+        if (*end == '\0') break;
+        piece = end + 1;
+    }
+}
+
+void addExpandedValue(void* pool, const char* value) {
+    if (!pool) return;
+    static_cast<StringPool*>(pool)->add(expandEnvRefs(AppString(value)).c_str());
+}
+
+void scanLibraryDirectory(const AppString& directory, AppString& out) {
+    DirectoryIdList ancestors;
+    scanInto(directory, out, ancestors);
+}
+
+}  // namespace kvx

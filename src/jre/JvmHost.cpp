@@ -1,0 +1,256 @@
+#include "jre/JvmHost.h"
+
+#include <cstdint>
+
+#include "base/AppWideString.h"
+#include "base/GrowBuffer.h"
+#include "platform/Environment.h"
+#include "platform/JavaRuntime.h"
+
+namespace kvx {
+
+namespace {
+
+constexpr const char* CREATE_ENTRY_POINT = "JNI_CreateJavaVM";
+constexpr jint REQUESTED_JNI_VERSION = JNI_VERSION_1_2;
+constexpr const char* SEARCH_PATH_VARIABLE = "PATH";
+constexpr const char* PARENT_DIRECTORY = "..";
+constexpr const char* SYSTEM_CLASS = "java/lang/System";
+constexpr const char* GET_PROPERTY_METHOD = "getProperty";
+constexpr const char* GET_PROPERTY_SIGNATURE = "(Ljava/lang/String;)Ljava/lang/String;";
+constexpr const char* VERSION_PROPERTY = "java.vm.version";
+constexpr const char* MAIN_METHOD = "main";
+constexpr const char* MAIN_SIGNATURE = "([Ljava/lang/String;)V";
+constexpr const char* STRING_CLASS = "java/lang/String";
+
+typedef jint(JNICALL* CreateJavaVmFunction)(JavaVM** vm, void** env, void* args);
+
+static_assert(sizeof(jchar) == sizeof(uint16_t), "Java strings are UTF-16 units");
+
+JvmHost* currentHost = nullptr;
+
+// A JNI local reference, deleted when the scope ends. The main thread is attached for the
+// whole life of the VM and never returns to Java, so nothing else would ever free it.
+template <typename T>
+class LocalRef {
+public:
+    LocalRef(JNIEnv* env, T ref) : env_(env), ref_(ref) {}
+    ~LocalRef() {
+        if (ref_) env_->DeleteLocalRef(ref_);
+    }
+    LocalRef(const LocalRef&) = delete;
+    LocalRef& operator=(const LocalRef&) = delete;
+
+    T get() const { return ref_; }
+    explicit operator bool() const { return ref_ != nullptr; }
+
+private:
+    JNIEnv* env_;
+    T ref_;
+};
+
+// The UTF-16 units of a Java string, given back when the scope ends.
+class StringChars {
+public:
+    StringChars(JNIEnv* env, jstring text)
+        : env_(env), text_(text), units_(text ? env->GetStringChars(text, nullptr) : nullptr) {}
+    ~StringChars() {
+        if (units_) env_->ReleaseStringChars(text_, units_);
+    }
+    StringChars(const StringChars&) = delete;
+    StringChars& operator=(const StringChars&) = delete;
+
+    const uint16_t* units() const { return reinterpret_cast<const uint16_t*>(units_); }
+
+private:
+    JNIEnv* env_;
+    jstring text_;
+    const jchar* units_;
+};
+
+// Clears a pending exception, printing it first on the runtime's standard error when
+// `describe` is set. The throwable's own local reference is released too.
+void clearPendingException(JNIEnv* env, bool describe) {
+    LocalRef<jthrowable> pending(env, env->ExceptionOccurred());
+    if (!pending) return;
+    if (describe) env->ExceptionDescribe();
+    env->ExceptionClear();
+}
+
+// Puts the parent of the library's directory on PATH, so that the libraries the runtime
+// library needs from its own installation (msvcr*.dll in its bin directory) are found.
+void appendLibraryParentToPath(const char* libraryPath) {
+    const char* path = libraryPath ? libraryPath : "";
+    int32_t directoryLength = 0;
+    for (int32_t i = 0; path[i] != '\0'; ++i) {
+        if (platform::isLibraryDirSeparator(path[i])) directoryLength = i + 1;
+    }
+    AppString value;
+    platform::getEnv(SEARCH_PATH_VARIABLE, value);  // empty when unset
+    value.appendChar(platform::pathListSeparator());
+    value.append(path, directoryLength);
+    value.append(PARENT_DIRECTORY);
+    platform::setEnv(SEARCH_PATH_VARIABLE, value.c_str());
+}
+
+// String[] of the ANSI arguments; null (with any exception cleared) when it cannot be built.
+jobjectArray newArgumentArray(JNIEnv* env, int argCount, const char* const* args) {
+    if (argCount < 0 || !args) argCount = 0;
+    LocalRef<jclass> stringClass(env, env->FindClass(STRING_CLASS));
+    if (!stringClass) return nullptr;
+    jobjectArray array = env->NewObjectArray(argCount, stringClass.get(), nullptr);
+    if (!array) return nullptr;
+    static const jchar NO_UNITS[1] = {0};
+    AppWideString units;
+    for (int i = 0; i < argCount; ++i) {
+        units.assignNarrow(args[i]);
+        // A text cut short by exhausted memory must not reach main as if it were whole.
+        if (memoryExhausted()) {
+            env->DeleteLocalRef(array);
+            return nullptr;
+        }
+        const jchar* data = units.data() ? reinterpret_cast<const jchar*>(units.data()) : NO_UNITS;
+        LocalRef<jstring> element(env, env->NewString(data, units.length()));
+        if (!element) {
+            env->DeleteLocalRef(array);
+            return nullptr;
+        }
+        env->SetObjectArrayElement(array, i, element.get());
+    }
+    return array;
+}
+
+}  // namespace
+
+JvmHost* currentJvmHost() { return currentHost; }
+
+void setCurrentJvmHost(JvmHost* host) { currentHost = host; }
+
+JvmHost::~JvmHost() {
+    unload();
+    options_.release();
+}
+
+void JvmHost::addOption(const char* text) { options_.add(text); }
+
+LaunchError JvmHost::create(const char* path) {
+    // Only one virtual machine per process; reloading the library under a live one would
+    // pull its code away.
+    if (vm_) return LAUNCH_VM_CREATE_FAILED;
+
+    platform::suppressLoaderErrorDialogs();
+    // A library planted in the working directory must not be loaded as a dependency.
+    platform::removeCurrentDirectoryFromDllSearch();
+
+    if (!library_.load(path)) {
+        appendLibraryParentToPath(path);
+        if (!library_.load(path)) return LAUNCH_JRE_NOT_FOUND;
+    }
+
+    auto createJavaVm = reinterpret_cast<CreateJavaVmFunction>(library_.symbol(CREATE_ENTRY_POINT));
+    if (!createJavaVm) return LAUNCH_JRE_NOT_VALID;
+
+    // The array points into the option list's own buffer; it lives for this call only.
+    const int32_t count = options_.count();
+    GrowBuffer<JavaVMOption> optionArray;
+    optionArray.setLength(count);
+    if (optionArray.length() != count) {
+        // Out of memory before the call: a VM without some of its options must not start.
+        options_.release();
+        return LAUNCH_VM_CREATE_FAILED;
+    }
+    for (int32_t i = 0; i < count; ++i) {
+        optionArray.data()[i].optionString = const_cast<char*>(options_.entry(i));
+        optionArray.data()[i].extraInfo = nullptr;
+    }
+
+    JavaVMInitArgs initArgs;
+    initArgs.version = REQUESTED_JNI_VERSION;
+    initArgs.nOptions = count;
+    initArgs.options = optionArray.data();
+    initArgs.ignoreUnrecognized = JNI_TRUE;
+
+    jint result = createJavaVm(&vm_, reinterpret_cast<void**>(&env_), &initArgs);
+
+    options_.release();
+    if (result != JNI_OK) {
+        vm_ = nullptr;
+        env_ = nullptr;
+        return LAUNCH_VM_CREATE_FAILED;
+    }
+    return LAUNCH_OK;
+}
+
+bool JvmHost::queryVmVersion(AppString& out) {
+    if (!env_) return false;
+    JNIEnv* env = env_;
+
+    LocalRef<jclass> system(env, env->FindClass(SYSTEM_CLASS));
+    if (!system) {
+        clearPendingException(env, false);
+        return false;
+    }
+    jmethodID getProperty = env->GetStaticMethodID(system.get(), GET_PROPERTY_METHOD, GET_PROPERTY_SIGNATURE);
+    if (!getProperty) {
+        clearPendingException(env, false);
+        return false;
+    }
+    LocalRef<jstring> key(env, env->NewStringUTF(VERSION_PROPERTY));
+    if (!key) {
+        // Without the key the call would only throw; the version cannot be asked for.
+        clearPendingException(env, false);
+        return false;
+    }
+    // The variadic table entries themselves (the C++ wrappers would go through the ...V forms).
+    LocalRef<jobject> result(env, env->functions->CallStaticObjectMethod(env, system.get(), getProperty, key.get()));
+    if (result) {
+        jstring text = static_cast<jstring>(result.get());
+        StringChars units(env, text);
+        if (units.units()) out.assignWide(units.units(), env->GetStringLength(text));
+    }
+    clearPendingException(env, false);
+    return true;
+}
+
+LaunchError JvmHost::runMain(const char* className, int argCount, const char* const* args) {
+    if (!env_) return LAUNCH_MAIN_CLASS_NOT_FOUND;
+    JNIEnv* env = env_;
+
+    AppString slashedName(className);
+    for (int32_t i = 0; i < slashedName.length(); ++i) {
+        if (slashedName.data()[i] == '.') slashedName.data()[i] = '/';
+    }
+    LocalRef<jclass> mainClass(env, env->FindClass(slashedName.c_str()));
+    if (!mainClass) {
+        clearPendingException(env, true);
+        return LAUNCH_MAIN_CLASS_NOT_FOUND;
+    }
+    jmethodID main = env->GetStaticMethodID(mainClass.get(), MAIN_METHOD, MAIN_SIGNATURE);
+    if (!main) {
+        clearPendingException(env, true);
+        return LAUNCH_MAIN_METHOD_MISSING;
+    }
+
+    LocalRef<jobjectArray> arguments(env, newArgumentArray(env, argCount, args));
+    if (!arguments) {
+        // Only exhausted memory gets here; main must not run with missing arguments.
+        clearPendingException(env, true);
+        return LAUNCH_VM_INIT_FAILED;
+    }
+
+    env->functions->CallStaticVoidMethod(env, mainClass.get(), main, arguments.get());
+    // An exception thrown out of main is the application's own ending, not a launch failure.
+    clearPendingException(env, true);
+    return LAUNCH_OK;
+}
+
+void JvmHost::unload() {
+    if (vm_) {
+        vm_->DetachCurrentThread();
+        vm_->DestroyJavaVM();
+        vm_ = nullptr;
+    }
+    library_.unload();
+}
+
+}  // namespace kvx

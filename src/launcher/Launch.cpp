@@ -1,0 +1,108 @@
+#include "launcher/Launch.h"
+
+#include <cstdio>
+
+#include "base/GrowBuffer.h"
+#include "base/StringPool.h"
+#include "config/AppPaths.h"
+#include "config/ConfigStore.h"
+#include "jre/ClassPath.h"
+#include "jre/JvmDiscovery.h"
+#include "jre/JvmHost.h"
+#include "launcher/Messages.h"
+#include "launcher/Services.h"
+
+namespace kvx {
+
+namespace {
+
+// Adds every value of a multi-valued key, environment-expanded, as one option each;
+// `prefix` goes before each value.
+void addOptionsOfKey(const ConfigStore& store, StringPool& pool, JvmHost& host, const char* key,
+                     const char* prefix) {
+    store.find(AppString(key), addExpandedValue, &pool);
+    for (int32_t i = 0; i < pool.count(); ++i) {
+        AppString option(prefix);
+        option.append(pool.entry(i));
+        host.addOption(option.c_str());
+    }
+    pool.clear();
+}
+
+}  // namespace
+
+void parseMajorMinor(const char* text, int& major, int& minor) {
+    // Numbers that the text does not yield count as 0, so "1" reads as 1.0.
+    major = 0;
+    minor = 0;
+    if (text) std::sscanf(text, "%d.%d", &major, &minor);
+}
+
+bool versionTooLow(int runningMajor, int runningMinor, int requiredMajor, int requiredMinor) {
+    return runningMajor < requiredMajor || (runningMajor == requiredMajor && runningMinor < requiredMinor);
+}
+
+LaunchOutcome runLaunchSteps(ConfigStore& store, JvmHost& host, int argCount, const char* const* args) {
+    LaunchOutcome outcome;
+
+    // 1. Working directory, before any option is built.
+    AppString forceCwd = store.getForceCwd();
+    if (!forceCwd.isEmpty()) setWorkingDir(forceCwd.c_str());
+
+    // 2-6. Options in their fixed order.
+    StringPool pool;
+    addOptionsOfKey(store, pool, host, "option", "");
+    addOptionsOfKey(store, pool, host, "property", "-D");
+    host.addOption(("-Djava.class.path=" + buildClassPath(store)).c_str());
+    host.addOption(("-Dkvx.app.path=" + store.getModulePath()).c_str());
+    host.addOption(("-Dapplication.home=" + store.getAppHome()).c_str());
+
+    // Options built from truncated text must never reach the runtime.
+    if (memoryExhausted()) {
+        outcome.code = LAUNCH_VM_INIT_FAILED;
+        return outcome;
+    }
+
+    // 7. Runtime.
+    outcome.code = host.create(findJvmLibrary(store).c_str());
+    if (outcome.code != LAUNCH_OK) return outcome;
+
+    // 8. Minimum version; a side file may override it.
+    AppString minJre = store.get(AppString("minjre"));
+    if (!minJre.isEmpty()) {
+        AppString version;
+        if (!host.queryVmVersion(version)) {
+            outcome.code = LAUNCH_VERSION_UNKNOWN;
+            return outcome;
+        }
+        parseMajorMinor(minJre.c_str(), outcome.requiredMajor, outcome.requiredMinor);
+        parseMajorMinor(version.c_str(), outcome.runningMajor, outcome.runningMinor);
+        // A runtime that reports no version at all (null) is not held back by the minimum.
+        if (!version.isEmpty() && versionTooLow(outcome.runningMajor, outcome.runningMinor, outcome.requiredMajor,
+                          outcome.requiredMinor)) {
+            outcome.code = LAUNCH_VERSION_TOO_LOW;
+            return outcome;
+        }
+    }
+
+    // 9-10. The main class comes from the embedded block only.
+    AppString mainClass = store.get(AppString("mainclass"), true);
+    outcome.code = host.runMain(mainClass.c_str(), argCount, args);
+
+    // 11. Close the splash shortly after main returns, unless Java took charge of it.
+    splashAfterMain();
+    return outcome;
+}
+
+void launch(int argCount, const char* const* args) {
+    ConfigStore* store = currentConfigStore();
+    JvmHost* host = currentJvmHost();
+    if (!store || !host) return;
+    LaunchOutcome outcome = runLaunchSteps(*store, *host, argCount, args);
+    if (outcome.code == LAUNCH_OK) return;
+    showLaunchError(outcome.code, outcome.runningMajor, outcome.runningMinor, outcome.requiredMajor,
+                    outcome.requiredMinor);
+    splashAfterError();
+}
+
+}  // namespace kvx

@@ -1,0 +1,88 @@
+#include "launcher/Messages.h"
+
+#include "launcher/SplashOwner.h"
+
+namespace kvx {
+
+namespace {
+
+// String identifiers are 16-bit in a string table; anything else names no string.
+constexpr int32_t MAX_STRING_ID = 0xFFFF;
+constexpr int32_t STRINGS_PER_BLOCK = 16;
+
+// The unit at `pos`, or 0 when `pos` lies outside the block.
+uint32_t unitAt(const platform::StringBlock& block, uint64_t pos) {
+    if (!block.units || pos >= block.count) return 0;
+    return block.units[pos];
+}
+
+// The version pattern is a resource text, yet it still becomes a format string: accept only
+// "%d" (at most four, one per number) and "%%", so no pattern can read an argument that is
+// not there.
+bool isVersionPattern(const AppString& pattern) {
+    const char* p = pattern.c_str();
+    int numbers = 0;
+    for (; *p; ++p) {
+        if (*p != '%') continue;
+        ++p;
+        if (*p == '%') continue;
+        if (*p != 'd' || ++numbers > 4) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+void stringFromBlock(AppString& out, int32_t id, const platform::StringBlock& block) {
+    out.setLength(0);
+    if (id < 0) return;
+    uint64_t pos = 0;
+    for (int32_t i = 0; i < id % STRINGS_PER_BLOCK; ++i) pos += 1 + unitAt(block, pos);
+    uint64_t length = unitAt(block, pos);
+    uint64_t start = pos + 1;
+    if (length == 0 || start >= block.count) return;
+    // A malformed count that runs past the block's end is clipped to the block.
+    if (length > block.count - start) length = block.count - start;
+    out.assignWide(block.units + start, static_cast<int32_t>(length));
+}
+
+bool loadStringResource(AppString& out, int32_t id) {
+    out.setLength(0);
+    if (id < 0 || id > MAX_STRING_ID) return false;
+    platform::StringBlock block;
+    if (!platform::findStringBlock(static_cast<uint32_t>(id / STRINGS_PER_BLOCK + 1), block)) return false;
+    stringFromBlock(out, id, block);
+    return true;
+}
+
+void formatLaunchMessage(AppString& out, LaunchError code, const AppString& pattern, int runningMajor,
+                         int runningMinor, int requiredMajor, int requiredMinor) {
+    if (code != LAUNCH_VERSION_TOO_LOW || !isVersionPattern(pattern)) {
+        out = pattern;
+        return;
+    }
+    if (pattern.isEmpty()) {
+        out.setLength(0);
+        return;
+    }
+    out.format(pattern.c_str(), runningMajor, runningMinor, requiredMajor, requiredMinor);
+}
+
+void composeLaunchError(AppString& text, AppString& caption, LaunchError code, int runningMajor,
+                        int runningMinor, int requiredMajor, int requiredMinor) {
+    // A missing string leaves its text empty; the box is shown all the same.
+    AppString pattern;
+    (void)loadStringResource(pattern, code);
+    formatLaunchMessage(text, code, pattern, runningMajor, runningMinor, requiredMajor, requiredMinor);
+    (void)loadStringResource(caption, MESSAGE_CAPTION_ID);
+}
+
+void showLaunchError(LaunchError code, int runningMajor, int runningMinor, int requiredMajor,
+                     int requiredMinor) {
+    AppString text;
+    AppString caption;
+    composeLaunchError(text, caption, code, runningMajor, runningMinor, requiredMajor, requiredMinor);
+    platform::showWarning(text.c_str(), caption.c_str(), splashOwnerWindow());
+}
+
+}  // namespace kvx

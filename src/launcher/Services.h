@@ -1,0 +1,20 @@
+#pragma once
+// The native services around a launch: the splash window and the tray event window.
+// This build carries neither (no splash bitmap resource, no tray natives yet), so each
+// of these is the state "no splash shown, no tray icons exist": there is nothing to
+// start, close or release.
+
+namespace kvx {
+
+// Shows the splash when the executable carries bitmap resource 100.
+void startSplashIfPresent();
+// Starts the hidden window that receives tray notifications.
+void startTrayServices();
+// After main returned: closes the splash 750 ms later unless Java took charge of it.
+void splashAfterMain();
+// After a failure message: closes the splash 100 ms later.
+void splashAfterError();
+// Removes every remaining tray icon; later calls do nothing.
+void releaseAllTrayIcons();
+
+}  // namespace kvx

@@ -1,0 +1,80 @@
+"""The build's outputs: GUI-subsystem static executables that import system DLLs only,
+and the Java API classes as the natives expect them."""
+import os
+import re
+import subprocess
+import zipfile
+
+import pytest
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+JDK = "/usr/lib/jvm/java-17-openjdk-amd64"
+SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "shell32.dll", "advapi32.dll", "msvcrt.dll",
+               "comctl32.dll", "shlwapi.dll", "ole32.dll"}
+
+
+def pe_header(path, objdump):
+    assert os.path.exists(path), f"{path} was not built"
+    return subprocess.run([objdump, "-p", path], capture_output=True, text=True, check=True, timeout=60).stdout
+
+
+@pytest.mark.parametrize("arch,objdump,magic", [
+    ("win32", "i686-w64-mingw32-objdump", "PE32"),
+    ("win64", "x86_64-w64-mingw32-objdump", "PE32+"),
+])
+def test_launcher_is_gui_static_and_imports_only_system_dlls(arch, objdump, magic):
+    path = os.path.join(ROOT, "build", arch, "kvx.exe")
+    header = pe_header(path, objdump)
+    assert re.search(r"Subsystem\s+00000002\s+\(Windows GUI\)", header)
+    assert re.search(rf"Magic\s+\S+\s+\({re.escape(magic)}\)", header)
+    imports = {name.lower() for name in re.findall(r"DLL Name: (\S+)", header)}
+    assert imports, "no import table"
+    assert imports <= SYSTEM_DLLS, f"non-system imports: {sorted(imports - SYSTEM_DLLS)}"
+
+
+def test_host_launcher_is_linux_x86_64():
+    path = os.path.join(ROOT, "build", "host", "kvx")
+    with open(path, "rb") as f:
+        head = f.read(20)
+    assert head[:4] == b"\x7fELF" and head[4] == 2  # 64-bit ELF
+    assert int.from_bytes(head[18:20], "little") == 62  # x86-64
+
+
+def javap(cls):
+    jar = os.path.join(ROOT, "build", "java", "kvx-runtime.jar")
+    return subprocess.run([f"{JDK}/bin/javap", "-p", "-s", "-constants", "-cp", jar, cls],
+                          capture_output=True, text=True, check=True, timeout=60).stdout
+
+
+def test_runtime_jar_holds_the_four_classes_for_java_8():
+    jar = os.path.join(ROOT, "build", "java", "kvx-runtime.jar")
+    with zipfile.ZipFile(jar) as z:
+        names = set(z.namelist())
+        for cls in ("SplashScreen", "SystemTray", "SystemTrayCallback", "SystemTrayMenu"):
+            entry = f"com/quorvane/kvx/{cls}.class"
+            assert entry in names
+            data = z.read(entry)
+            assert int.from_bytes(data[6:8], "big") == 52  # class file version of Java 8
+
+
+def test_native_declarations_match_the_exported_names():
+    tray = javap("com.quorvane.kvx.SystemTray")
+    for decl in ("public native void Change(int, java.lang.String, java.lang.String, java.lang.String, int);",
+                 "public native void Show();", "public native void Hide();",
+                 "public static native void setSystemTrayCallback(com.quorvane.kvx.SystemTrayCallback);",
+                 "protected native void init(int, java.lang.String, java.lang.String, java.lang.String, int);",
+                 "protected native void finalize();", "protected int h;",
+                 "public static final int LEFT_CLICK = 514;", "public static final int MIDDLE_DOUBLE_CLICK = 521;",
+                 "public static final int INFOTYPE_ERROR = 3;"):
+        assert decl in tray
+    menu = javap("com.quorvane.kvx.SystemTrayMenu")
+    assert "protected java.util.HashSet popups;" in menu
+    assert "descriptor: Ljava/util/HashSet;" in menu
+    assert "public native void Append(java.lang.String, com.quorvane.kvx.SystemTrayMenu);" in menu
+    assert "public java.util.HashSet getSubmenu();" in menu
+    splash = javap("com.quorvane.kvx.SplashScreen")
+    assert "protected static native com.quorvane.kvx.SplashScreen nativeGetSplashScreen();" in splash
+    assert "protected native void nativeAutoClose(int);" in splash
+    callback = javap("com.quorvane.kvx.SystemTrayCallback")
+    assert "descriptor: (Lcom/quorvane/kvx/SystemTray;I)V" in callback
+    assert "public abstract void OnMenuCommand(int);" in callback

@@ -1,0 +1,6 @@
+package app;
+
+public class NoMain {
+    public static void notMain(String[] args) {
+    }
+}

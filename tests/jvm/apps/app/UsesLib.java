@@ -1,0 +1,7 @@
+package app;
+
+public class UsesLib {
+    public static void main(String[] args) {
+        System.out.println("lib says " + lib.Helper.greeting());
+    }
+}

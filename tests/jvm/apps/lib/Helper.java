@@ -1,0 +1,7 @@
+package lib;
+
+public class Helper {
+    public static String greeting() {
+        return "hello from lib";
+    }
+}

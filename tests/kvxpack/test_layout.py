@@ -1,0 +1,114 @@
+"""What kvxpack writes: stub, archive unchanged, end record, configuration text as comment."""
+import os
+import stat
+import struct
+
+from conftest import END_SIGNATURE, end_record_offset, launcher_text, make_zip
+
+ALL_OPTIONS = [
+    ("--option", "-Xmx64m"), ("--main", "app.Main"), ("--property", "app.mode=test=1"),
+    ("--minjre", "1.8"), ("--classpath", "lib/a.jar;%APPDATA%\\b.jar"), ("--option", "-Dtrailing=x  "),
+    ("--libs", "lib"), ("--jvmdll", "jre\\bin\\server\\jvm.dll"), ("--jre-order", "ecsi"),
+    ("--forcecwd", "."), ("--libs", "more libs"),
+]
+KEYS = {"--option": "option", "--main": "mainclass", "--property": "property", "--minjre": "minjre",
+        "--classpath": "classpath", "--libs": "libs", "--jvmdll": "jvmdll", "--jre-order": "jre_order",
+        "--forcecwd": "forcecwd"}
+
+
+
+def check_layout(out_bytes, stub_bytes, jar_bytes, text):
+    """The whole file is predictable from its inputs."""
+    record_at = end_record_offset(jar_bytes)
+    expected = (stub_bytes + jar_bytes[:record_at + 20] + struct.pack("<H", len(text)) + text)
+    assert out_bytes == expected
+    assert launcher_text(out_bytes) == text
+
+
+def test_every_option_becomes_one_line_in_command_line_order(run, stub, jar, tmp_path):
+    out = tmp_path / "out.exe"
+    args = [a for pair in ALL_OPTIONS for a in pair]
+    result = run("--stub", stub, "--jar", jar, *args, "-o", out)
+    assert result.returncode == 0, result.stderr
+    assert result.stderr == b""
+    text = b"".join(f"{KEYS[o]} {v}\r\n".encode() for o, v in ALL_OPTIONS)
+    check_layout(out.read_bytes(), stub.read_bytes(), jar.read_bytes(), text)
+
+
+def test_equals_form_and_no_options_give_the_same_layout(run, stub, jar, tmp_path):
+    out = tmp_path / "out.exe"
+    result = run("--stub=" + str(stub), "--jar=" + str(jar), "--main=a.B", "--output=" + str(out))
+    assert result.returncode == 0, result.stderr
+    check_layout(out.read_bytes(), stub.read_bytes(), jar.read_bytes(), b"mainclass a.B\r\n")
+    bare = tmp_path / "bare.exe"
+    assert run("--stub", stub, "--jar", jar, "-o", bare).returncode == 0
+    check_layout(bare.read_bytes(), stub.read_bytes(), jar.read_bytes(), b"")
+
+
+def test_existing_archive_comment_is_replaced(run, stub, tmp_path):
+    jar = make_zip(tmp_path / "commented.jar", comment=b"an old comment that goes away")
+    out = tmp_path / "out.exe"
+    assert run("--stub", stub, "--jar", jar, "--main", "x.Y", "-o", out).returncode == 0
+    data = out.read_bytes()
+    assert b"an old comment" not in data
+    check_layout(data, stub.read_bytes(), jar.read_bytes()[:-len(b"an old comment that goes away")],
+                 b"mainclass x.Y\r\n")
+
+
+def test_signature_inside_existing_comment_does_not_fool_the_search(run, stub, tmp_path):
+    # The old comment holds a fake end record of an empty archive whose comment length fits the
+    # file's end exactly: the real record is earlier.
+    fake = END_SIGNATURE + bytes(16) + struct.pack("<H", 4) + b"tail"
+    jar = make_zip(tmp_path / "tricky.jar", comment=fake)
+    out = tmp_path / "out.exe"
+    result = run("--stub", stub, "--jar", jar, "--main", "x.Y", "-o", out)
+    assert result.returncode == 0, result.stderr
+    jar_bytes = jar.read_bytes()
+    real_record = len(jar_bytes) - 22 - len(fake)
+    assert out.read_bytes() == (stub.read_bytes() + jar_bytes[:real_record + 20] + struct.pack("<H", 15)
+                                + b"mainclass x.Y\r\n")
+
+
+def test_config_file_lines_come_first_with_crlf(run, stub, jar, tmp_path):
+    config = tmp_path / "app.cfg"
+    # A byte-order mark, LF, CR LF, a lone CR, an empty line, and no line end at the end.
+    config.write_bytes(b"\xef\xbb\xbfoption -Xss1m\nproperty a=b\r\nlibs x\r\r\n# note\tkept as is")
+    out = tmp_path / "out.exe"
+    result = run("--stub", stub, "--jar", jar, "--main", "m.Main", "--config", config, "--option", "-Dz=1",
+                 "-o", out)
+    assert result.returncode == 0, result.stderr
+    text = (b"option -Xss1m\r\nproperty a=b\r\nlibs x\r\n\r\n# note\tkept as is\r\n"
+            b"mainclass m.Main\r\noption -Dz=1\r\n")
+    check_layout(out.read_bytes(), stub.read_bytes(), jar.read_bytes(), text)
+
+
+def test_existing_output_is_replaced_and_marked_executable(run, stub, jar, tmp_path):
+    out = tmp_path / "out.exe"
+    out.write_bytes(b"previous content" * 1000)
+    os.chmod(out, 0o600)
+    assert run("--stub", stub, "--jar", jar, "--main", "a.B", "-o", out).returncode == 0
+    check_layout(out.read_bytes(), stub.read_bytes(), jar.read_bytes(), b"mainclass a.B\r\n")
+    mode = out.stat().st_mode
+    assert mode & stat.S_IXUSR and mode & stat.S_IRUSR
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["app.jar", "out.exe", "stub.bin"]
+
+
+def test_relative_output_in_current_folder(run, stub, jar, tmp_path):
+    result = run("--stub", stub, "--jar", jar, "-o", "here.exe", cwd=tmp_path)
+    assert result.returncode == 0, result.stderr
+    assert (tmp_path / "here.exe").read_bytes().startswith(stub.read_bytes())
+    assert not [p for p in tmp_path.iterdir() if "kvxpack" in p.name]
+
+
+def test_text_of_exactly_51200_bytes_is_accepted_and_found_whole(run, stub, jar, tmp_path):
+    line = b"option -Dpad=" + b"x" * 985 + b"\r\n"                          # 1000 bytes
+    main = b"mainclass m.M\r\n"                                              # 15 bytes
+    filler = b"# " + b"y" * (51200 - 51 * 1000 - len(main) - 4) + b"\r\n"
+    config = tmp_path / "big.cfg"
+    config.write_bytes(line * 51 + filler)
+    out = tmp_path / "out.exe"
+    result = run("--stub", stub, "--jar", jar, "--config", config, "--main", "m.M", "-o", out)
+    assert result.returncode == 0, result.stderr
+    text = line * 51 + filler + main
+    assert len(text) == 51200
+    check_layout(out.read_bytes(), stub.read_bytes(), jar.read_bytes(), text)

@@ -1,0 +1,7 @@
+#include "Dependency.h"
+
+namespace testjvm {
+
+const char* dependencyNote() { return nullptr; }
+
+}  // namespace testjvm

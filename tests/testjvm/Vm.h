@@ -1,0 +1,118 @@
+#pragma once
+// The one virtual machine of the process: its heap, references, threads, options and the
+// script it acts out. Every JNI entry takes `lock()` for its work on the model and drops it
+// before running a method, so a Java method may block while other threads use JNI.
+
+#include "ObjectModel.h"
+#include "Script.h"
+
+#include <jni.h>
+
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+namespace testjvm {
+
+class Vm {
+public:
+    enum class State { Fresh, Running, Destroyed };
+    enum class PinKind { Chars, Utf };
+
+    static Vm& instance();
+    std::unique_lock<std::mutex> lock() { return std::unique_lock<std::mutex>(mutex_); }
+
+    // ---- everything below requires the lock ----
+
+    // Validates `env` as the calling thread's live environment; ends the process otherwise.
+    // Unless `exceptionSafe`, a pending exception is recorded as a JNI warning.
+    ThreadState& enter(JNIEnv* env, const char* fn, bool exceptionSafe = false);
+    // Records the misuse and ends the process with EXIT_JNI_MISUSE.
+    [[noreturn]] static void misuse(const char* fn, const std::string& detail);
+
+    ThreadState& attachThread(const std::string& name, bool daemon, unsigned long osThreadId);
+    void detachThread(ThreadState& thread);
+    ThreadState* currentThread();  // the calling thread's attachment, or null
+    size_t otherNonDaemonThreads(const ThreadState* self) const;
+
+    Klass* findClass(std::string_view name);  // null when unknown
+    Klass* defineClass(const std::string& name, Klass* super);
+    Klass* arrayClassOf(Klass* element);
+    Method* addMethod(Klass* k, const std::string& name, const std::string& sig, bool isStatic, MethodImpl impl);
+    Field* addField(Klass* k, const std::string& name, const std::string& sig);
+    Method* findMethod(Klass* k, std::string_view name, std::string_view sig, bool isStatic);
+    Field* findField(Klass* k, std::string_view name, std::string_view sig);
+    Klass* throwableClass(const std::string& name);  // defined on first use
+    static bool isSubclass(const Klass* k, const Klass* of);
+
+    Obj* newInstance(Klass* k);
+    Obj* newString(std::u16string text);
+    Obj* newArray(Klass* element, size_t length);
+    Obj* newThrowable(Klass* k, Obj* message);
+    void throwNew(ThreadState& t, const std::string& className, const std::string* message);
+
+    jobject localRef(ThreadState& t, Obj* obj);  // null for null
+    jobject globalRef(Obj* obj);
+    // The object behind a reference (null for null); ends the process on a deleted, foreign
+    // or made-up reference.
+    Obj* deref(ThreadState& t, jobject ref, const char* fn);
+    Ref* refOf(jobject ref, const char* fn);
+    Klass* derefClass(ThreadState& t, jclass ref, const char* fn);  // non-null or ends
+    Obj* derefString(ThreadState& t, jstring ref, const char* fn);  // non-null or ends
+    Method* method(jmethodID id, const char* fn);
+    Field* field(jfieldID id, const char* fn);
+
+    void pin(const void* buffer, Obj* string, PinKind kind);
+    void unpin(const void* buffer, Obj* string, PinKind kind, const char* fn);
+    size_t pinnedCount() const { return pins_.size(); }  // string buffers not yet released
+    size_t liveGlobalCount() const;
+    unsigned nextThreadNumber() { return threadCounter_++; }  // names Thread-N
+
+    std::string describe(const Obj* obj);  // for the log: "null", a quoted string, class#id
+    std::string throwableText(const Obj* throwable);  // java.lang.X: message
+
+    // ---- state, guarded by the lock ----
+    State state = State::Fresh;
+    Script script;
+    std::vector<std::string> options;               // as given, in UTF-8
+    std::map<std::string, std::string> properties;  // from the -D options
+    std::vector<void*> scriptThreads;               // handles of threads a main started
+    JavaVM_ javaVm{};
+    std::condition_variable threadsChanged;
+
+private:
+    Vm() = default;
+
+    std::mutex mutex_;
+    std::map<std::string, std::unique_ptr<Klass>, std::less<>> classes_;
+    std::vector<std::unique_ptr<Obj>> objects_;
+    std::uint32_t nextObjectId_ = 1;
+    std::deque<Ref> refs_;
+    std::unordered_set<const Ref*> refSet_;
+    std::vector<std::unique_ptr<ThreadState>> threads_;
+    std::unordered_map<const JNIEnv*, ThreadState*> envs_;
+    std::unordered_map<unsigned long, ThreadState*> attached_;
+    std::unordered_set<const void*> methodIds_;
+    std::unordered_set<const void*> fieldIds_;
+    std::unordered_map<const void*, std::pair<Obj*, PinKind>> pins_;
+    unsigned threadCounter_ = 0;
+};
+
+// The JNIEnv function table: implemented functions, every other slot a trap.
+const JNINativeInterface_* nativeInterface();
+// The JavaVM function table.
+const JNIInvokeInterface_* invokeInterface();
+// Defines java/lang/Object, String, System, Class, the throwables and java/util/HashSet.
+void defineBootClasses(Vm& vm);
+// Gives a throwable class the constructors () and (String).
+void addThrowableConstructors(Vm& vm, Klass* k);
+// Defines the classes of the script, with their mains; false with `error` on a bad script.
+bool defineScriptedClasses(Vm& vm, std::string& error);
+
+}  // namespace testjvm

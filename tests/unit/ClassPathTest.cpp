@@ -1,0 +1,241 @@
+#include "jre/ClassPath.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <initializer_list>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "base/StringPool.h"
+#include "config/AppPaths.h"
+#include "config/ConfigStore.h"
+#include "platform/Environment.h"
+#include "platform/FileSystem.h"
+
+#include "SavedVariable.h"
+
+using kvx::AppString;
+using kvx::test::SavedVariable;
+using kvx::test::unsetVariable;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string str(const AppString& s) { return s.c_str(); }
+
+const char SEP = kvx::platform::classPathSeparator();
+
+std::string joined(std::initializer_list<std::string> entries) {
+    std::string text;
+    for (const std::string& e : entries) {
+        if (!text.empty()) text += SEP;
+        text += e;
+    }
+    return text;
+}
+
+// Entries after the executable's own path (which never contains the separator).
+std::vector<std::string> archives(const AppString& classPath, const std::string& module) {
+    std::string text = str(classPath);
+    std::vector<std::string> out;
+    if (text.compare(0, module.size(), module) != 0) {
+        out.push_back("<class path does not begin with the executable>");
+        return out;
+    }
+    size_t pos = module.size();
+    while (pos < text.size()) {
+        if (text[pos] != SEP) {
+            out.push_back("<missing separator>");
+            return out;
+        }
+        size_t end = text.find(SEP, pos + 1);
+        if (end == std::string::npos) end = text.size();
+        out.push_back(text.substr(pos + 1, end - pos - 1));
+        pos = end;
+    }
+    return out;
+}
+
+std::vector<std::string> sorted(std::vector<std::string> v) {
+    std::sort(v.begin(), v.end());
+    return v;
+}
+
+// A temporary tree with <root>/app/ as the executable's directory and <root>/start/ as the
+// start-up directory; CLASSPATH and CLASS_PATH start unset.
+class ClassPathTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        savedExecutableDir_ = kvx::executableDir();
+        savedStartupDir_ = kvx::startupDir();
+        std::random_device seed;
+        root_ = fs::temp_directory_path() / ("kvx-cp-" + std::to_string(seed()));
+        fs::create_directories(root_ / "app");
+        fs::create_directories(root_ / "start");
+        std::string sep(1, kvx::platform::nativeSeparator());
+        appDir_ = (root_ / "app").string() + sep;
+        startDir_ = (root_ / "start").string() + sep;
+        kvx::setApplicationPaths((appDir_ + "run.exe").c_str(), startDir_.c_str());
+        unsetVariable("CLASSPATH");
+        unsetVariable("CLASS_PATH");
+        module_ = str(kvx::platform::modulePath());
+        ASSERT_FALSE(module_.empty());
+    }
+    void TearDown() override {
+        kvx::setApplicationPaths(savedExecutableDir_, savedStartupDir_);
+        std::error_code ignored;
+        fs::remove_all(root_, ignored);
+    }
+
+    void touch(const std::string& relative) {
+        fs::path file = root_ / relative;
+        fs::create_directories(file.parent_path());
+        std::ofstream(file) << "PK";
+    }
+    std::string classPath(const std::string& embedded, const std::string& side = "") {
+        kvx::ConfigStore store(side.c_str(), embedded.c_str());
+        return str(kvx::buildClassPath(store));
+    }
+    std::vector<std::string> libsArchives(const std::string& embedded) {
+        kvx::ConfigStore store("", embedded.c_str());
+        return archives(kvx::buildClassPath(store), module_);
+    }
+
+    fs::path root_;
+    std::string appDir_;
+    std::string startDir_;
+    std::string module_;
+    SavedVariable classpathVar_{"CLASSPATH"};
+    SavedVariable classPathVar_{"CLASS_PATH"};
+
+private:
+    AppString savedExecutableDir_;
+    AppString savedStartupDir_;
+};
+
+}  // namespace
+
+TEST_F(ClassPathTest, ClasspathValueSplitsOnSemicolonsAndSkipsEmptyPieces) {
+    EXPECT_EQ(classPath("mainclass a.B\n"), module_);  // no keys, no variables
+    EXPECT_EQ(classPath("classpath a.jar;;b.jar"), joined({module_, appDir_ + "a.jar", appDir_ + "b.jar"}));
+    EXPECT_EQ(classPath("classpath ;"), module_);
+    EXPECT_EQ(classPath("classpath ;;x.jar;"), joined({module_, appDir_ + "x.jar"}));
+    // Pieces are not trimmed: the spaces belong to the neighbouring entries.
+    EXPECT_EQ(classPath("classpath a.jar ; b.jar"), joined({module_, appDir_ + "a.jar ", appDir_ + " b.jar"}));
+}
+
+TEST_F(ClassPathTest, RelativeEntriesResolveBesideExecutableThenStartupDirectory) {
+    touch("start/only-start.jar");
+    touch("start/both.jar");
+    touch("app/both.jar");
+    EXPECT_EQ(classPath("classpath only-start.jar;both.jar;neither.jar"),
+              joined({module_, startDir_ + "only-start.jar", appDir_ + "both.jar", appDir_ + "neither.jar"}));
+}
+
+TEST_F(ClassPathTest, AbsoluteEntriesAreKeptAndReferencesExpanded) {
+    SavedVariable lib("KVXTEST_CP_LIB");
+    ASSERT_TRUE(kvx::platform::setEnv("KVXTEST_CP_LIB", "/opt/lib"));
+    EXPECT_EQ(classPath("classpath D:\\lib\\x.jar;/opt/y.jar;\\share\\z.jar;%KVXTEST_CP_LIB%/w.jar"),
+              joined({module_, "D:\\lib\\x.jar", "/opt/y.jar", "\\share\\z.jar", "/opt/lib/w.jar"}));
+}
+
+TEST_F(ClassPathTest, SideFileLinesComeBeforeEmbeddedLines) {
+    EXPECT_EQ(classPath("classpath /e1.jar\nclasspath /e2.jar", "classpath /s.jar"),
+              joined({module_, "/s.jar", "/e1.jar", "/e2.jar"}));
+}
+
+TEST_F(ClassPathTest, EnvironmentVariablesAreAppendedAsTheyAre) {
+    ASSERT_TRUE(kvx::platform::setEnv("CLASSPATH", ""));
+    EXPECT_EQ(classPath(""), module_ + SEP);  // an empty entry at the end
+
+    // Not split, not expanded, not resolved; both listed, CLASSPATH first.
+    ASSERT_TRUE(kvx::platform::setEnv("CLASSPATH", "x.jar;%NOPE%"));
+    ASSERT_TRUE(kvx::platform::setEnv("CLASS_PATH", "x.jar;%NOPE%"));
+    EXPECT_EQ(classPath(""), joined({module_, "x.jar;%NOPE%", "x.jar;%NOPE%"}));
+
+    unsetVariable("CLASSPATH");
+    ASSERT_TRUE(kvx::platform::setEnv("CLASS_PATH", "/cp2"));
+    touch("app/lib/l.jar");
+    EXPECT_EQ(classPath("libs lib\nclasspath /c.jar"), joined({module_, "/c.jar", "/cp2", appDir_ + "lib/l.jar"}));
+}
+
+TEST_F(ClassPathTest, LibraryScanTakesArchivesAtEveryDepthAndNothingElse) {
+    touch("app/lib/x.jar");
+    touch("app/lib/b.tar.JAR");
+    touch("app/lib/a.jar.old");
+    touch("app/lib/noext");
+    touch("app/lib/ext/y.ZIP");
+    touch("app/lib/ext/z.jar");
+    touch("app/lib/ext/deeper/d.Zip");
+    touch("app/lib/dir.jar/inner.zip");  // a directory is never an archive, but is scanned
+    fs::create_directories(root_ / "app/lib/empty");
+
+    std::vector<std::string> found = libsArchives("libs lib\n");
+    const std::string lib = appDir_ + "lib/";
+    EXPECT_EQ(sorted(found), sorted({lib + "x.jar", lib + "b.tar.JAR", lib + "ext/y.ZIP", lib + "ext/z.jar",
+                                     lib + "ext/deeper/d.Zip", lib + "dir.jar/inner.zip"}));
+
+    // A sub-directory's archives stand together, where the sub-directory was met.
+    auto at = [&](const std::string& entry) { return std::find(found.begin(), found.end(), entry) - found.begin(); };
+    auto extFirst = std::min({at(lib + "ext/y.ZIP"), at(lib + "ext/z.jar"), at(lib + "ext/deeper/d.Zip")});
+    auto extLast = std::max({at(lib + "ext/y.ZIP"), at(lib + "ext/z.jar"), at(lib + "ext/deeper/d.Zip")});
+    EXPECT_EQ(extLast - extFirst, 2);
+}
+
+TEST_F(ClassPathTest, LibsValuesResolveExpandAndRepeat) {
+    touch("app/top.jar");
+    touch("app/sub/s.zip");
+    touch("start/slib/t.jar");
+    SavedVariable dir("KVXTEST_LIBS_DIR");
+    ASSERT_TRUE(kvx::platform::setEnv("KVXTEST_LIBS_DIR", (root_ / "start" / "slib").string().c_str()));
+
+    // An empty value is the executable's own directory, which ends in its separator already.
+    EXPECT_EQ(sorted(libsArchives("libs\n")), sorted({appDir_ + "top.jar", appDir_ + "sub/s.zip"}));
+    // Relative to the start-up directory when only there.
+    EXPECT_EQ(libsArchives("libs slib\n"), std::vector<std::string>({startDir_ + "slib/t.jar"}));
+    EXPECT_EQ(libsArchives("libs %KVXTEST_LIBS_DIR%\n"),
+              std::vector<std::string>({(root_ / "start" / "slib").string() + "/t.jar"}));
+    // Named twice: listed twice. Two names joined by ";" are one (missing) directory.
+    EXPECT_EQ(libsArchives("libs sub\nlibs sub\n"),
+              std::vector<std::string>({appDir_ + "sub/s.zip", appDir_ + "sub/s.zip"}));
+    EXPECT_TRUE(libsArchives("libs sub;slib\n").empty());
+    EXPECT_TRUE(libsArchives("libs missing\n").empty());
+}
+
+TEST_F(ClassPathTest, ScanAppendsToWhatIsThere) {
+    touch("app/lib/x.jar");
+    AppString out("keep");
+    kvx::scanLibraryDirectory(AppString((root_ / "app" / "lib").string().c_str()), out);
+    EXPECT_EQ(str(out), "keep" + std::string(1, SEP) + (root_ / "app" / "lib").string() + "/x.jar");
+    kvx::scanLibraryDirectory(AppString((root_ / "nowhere").string().c_str()), out);
+    EXPECT_EQ(str(out), "keep" + std::string(1, SEP) + (root_ / "app" / "lib").string() + "/x.jar");
+}
+
+TEST(ClassPathCallbackTest, ExpandedValuesAreAddedWhole) {
+    SavedVariable v("KVXTEST_OPT");
+    ASSERT_TRUE(kvx::platform::setEnv("KVXTEST_OPT", "256m"));
+    kvx::StringPool pool;
+    kvx::addExpandedValue(&pool, "-Xmx%KVXTEST_OPT%");
+    kvx::addExpandedValue(&pool, "a;b %KVXTEST_NOT_SET_X%");
+    kvx::addExpandedValue(&pool, "");
+    ASSERT_EQ(pool.count(), 3);
+    EXPECT_STREQ(pool.entry(0), "-Xmx256m");
+    EXPECT_STREQ(pool.entry(1), "a;b %KVXTEST_NOT_SET_X%");
+    EXPECT_STREQ(pool.entry(2), "");
+}
+
+#ifndef _WIN32
+TEST_F(ClassPathTest, LinkBackToAnAncestorEndsTheDescent) {
+    touch("app/lib/x.jar");
+    touch("app/lib/a/a.jar");
+    fs::create_directory_symlink(root_ / "app/lib", root_ / "app/lib/loop");    // to the top
+    fs::create_directory_symlink(root_ / "app/lib", root_ / "app/lib/a/up");    // to an ancestor
+    fs::create_directory_symlink(root_ / "app/lib/a", root_ / "app/lib/b");      // to a sibling: no cycle
+    const std::string lib = appDir_ + "lib/";
+    EXPECT_EQ(sorted(libsArchives("libs lib\n")), sorted({lib + "x.jar", lib + "a/a.jar", lib + "b/a.jar"}));
+}
+#endif

@@ -1,0 +1,321 @@
+#include "jre/JvmDiscovery.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+
+#include "config/AppPaths.h"
+#include "config/ConfigStore.h"
+#include "platform/Environment.h"
+#include "platform/FileSystem.h"
+#include "platform/JavaRuntime.h"
+
+#include "SavedVariable.h"
+
+#ifdef _WIN32
+#include <windows.h>  // the registry tests write their own keys
+#endif
+
+using kvx::AppString;
+using kvx::test::SavedVariable;
+using kvx::test::unsetVariable;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string str(const AppString& s) { return s.c_str(); }
+
+const std::string LIB = kvx::platform::jvmLibraryName();
+std::string suffix(int i) { return kvx::platform::javaHomeSuffix(i); }
+
+// A temporary tree with <root>/app/ as the executable's directory and <root>/start/ as the
+// start-up directory; JRE_HOME and JAVA_HOME start unset.
+class JvmDiscoveryTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        savedExecutableDir_ = kvx::executableDir();
+        savedStartupDir_ = kvx::startupDir();
+        std::random_device seed;
+        root_ = fs::temp_directory_path() / ("kvx-jre-" + std::to_string(seed()));
+        fs::create_directories(root_ / "app");
+        fs::create_directories(root_ / "start");
+        sep_ = std::string(1, kvx::platform::nativeSeparator());
+        appDir_ = (root_ / "app").string() + sep_;
+        startDir_ = (root_ / "start").string() + sep_;
+        kvx::setApplicationPaths((appDir_ + "run.exe").c_str(), startDir_.c_str());
+        unsetVariable("JRE_HOME");
+        unsetVariable("JAVA_HOME");
+    }
+    void TearDown() override {
+        kvx::setApplicationPaths(savedExecutableDir_, savedStartupDir_);
+        std::error_code ignored;
+        fs::remove_all(root_, ignored);
+    }
+
+    // Creates the file `relative` (may contain either separator) under the root and
+    // returns the root-based path as written.
+    std::string touch(const std::string& relative) {
+        fs::path file = root_ / relative;
+        fs::create_directories(file.parent_path());
+        std::ofstream(file) << "runtime";
+        return (root_ / relative).string();
+    }
+    std::string dir(const std::string& relative) {
+        fs::create_directories(root_ / relative);
+        return (root_ / relative).string();
+    }
+    AppString home(const std::string& relative) { return AppString((root_ / relative).string().c_str()); }
+
+    fs::path root_;
+    std::string sep_;
+    std::string appDir_;
+    std::string startDir_;
+    SavedVariable jreHome_{"JRE_HOME"};
+    SavedVariable javaHome_{"JAVA_HOME"};
+
+private:
+    AppString savedExecutableDir_;
+    AppString savedStartupDir_;
+};
+
+}  // namespace
+
+TEST_F(JvmDiscoveryTest, HomeSearchTriesEverySuffixAndOneLevelOfSubdirectories) {
+    for (int i = 0; i < kvx::platform::javaHomeSuffixCount(); ++i) {
+        SCOPED_TRACE(i);
+        // The last suffix climbs out of the home: keep every case in a parent of its own.
+        std::string h = "case" + std::to_string(i) + "/home";
+        dir(h);
+        touch(h + "/" + suffix(i) + "client/" + LIB);
+        EXPECT_EQ(str(kvx::findJvmInHome(home(h))), (root_ / h).string() + "/" + suffix(i) + "client/" + LIB);
+    }
+}
+
+TEST_F(JvmDiscoveryTest, HomeSearchOrderDirectThenSubdirectoriesThenNextSuffix) {
+    // Direct file in the home beats everything.
+    touch("a/" + LIB);
+    touch("a/server/" + LIB);
+    touch("a/" + suffix(1) + LIB);
+    EXPECT_EQ(str(kvx::findJvmInHome(home("a"))), (root_ / "a").string() + "/" + LIB);
+
+    // A sub-directory of the empty suffix beats a later suffix's direct file. (The second
+    // suffix is one level deep itself, so its direct file counts as such a sub-directory.)
+    touch("b/server/" + LIB);
+    touch("b/" + suffix(2) + LIB);
+    EXPECT_EQ(str(kvx::findJvmInHome(home("b"))), (root_ / "b").string() + "/server/" + LIB);
+    touch("f/" + suffix(1) + LIB);
+    std::string f = (root_ / "f").string();
+    std::string f1AsSubdirectory = f + "/" + suffix(1).substr(0, suffix(1).size() - 1) + "/" + LIB;
+    EXPECT_EQ(str(kvx::findJvmInHome(home("f"))), f1AsSubdirectory);
+
+    // Within one suffix the direct file beats its sub-directories.
+    touch("c/" + suffix(2) + LIB);
+    touch("c/" + suffix(2) + "client/" + LIB);
+    EXPECT_EQ(str(kvx::findJvmInHome(home("c"))), (root_ / "c").string() + "/" + suffix(2) + LIB);
+}
+
+TEST_F(JvmDiscoveryTest, HomeSearchIgnoresDeeperLevelsFilesAndMissingHomes) {
+    touch("d/" + suffix(1) + "x/client/" + LIB);  // two levels below the suffix
+    touch("d/" + suffix(2) + "client");           // a file, not a directory
+    EXPECT_EQ(str(kvx::findJvmInHome(home("d"))), "");
+    EXPECT_EQ(str(kvx::findJvmInHome(home("missing"))), "");
+}
+
+TEST_F(JvmDiscoveryTest, HomeEndingInASeparatorGetsNoSlash) {
+    touch("e/" + LIB);
+    std::string e = (root_ / "e").string();
+    EXPECT_EQ(str(kvx::findJvmInHome(AppString((e + "/").c_str()))), e + "/" + LIB);
+    EXPECT_EQ(str(kvx::findJvmInHome(AppString((e + sep_).c_str()))), e + sep_ + LIB);
+}
+
+TEST_F(JvmDiscoveryTest, EnvironmentSkipsEmptyJreHomeAndUsesJavaHome) {
+    touch("jdk/" + suffix(2) + "client/" + LIB);
+    ASSERT_TRUE(kvx::platform::setEnv("JRE_HOME", ""));
+    ASSERT_TRUE(kvx::platform::setEnv("JAVA_HOME", (root_ / "jdk").string().c_str()));
+    EXPECT_EQ(str(kvx::findJvmFromEnvironment()), (root_ / "jdk").string() + "/" + suffix(2) + "client/" + LIB);
+
+    // A JRE_HOME without a runtime falls through as well; a good one wins.
+    ASSERT_TRUE(kvx::platform::setEnv("JRE_HOME", dir("empty").c_str()));
+    EXPECT_EQ(str(kvx::findJvmFromEnvironment()), (root_ / "jdk").string() + "/" + suffix(2) + "client/" + LIB);
+    touch("jre/" + suffix(2) + LIB);
+    ASSERT_TRUE(kvx::platform::setEnv("JRE_HOME", (root_ / "jre").string().c_str()));
+    EXPECT_EQ(str(kvx::findJvmFromEnvironment()), (root_ / "jre").string() + "/" + suffix(2) + LIB);
+
+    unsetVariable("JRE_HOME");
+    unsetVariable("JAVA_HOME");
+    EXPECT_EQ(str(kvx::findJvmFromEnvironment()), "");
+}
+
+TEST_F(JvmDiscoveryTest, OrderLettersSelectMethods) {
+    // Method c finds app/rt/<lib>; method e finds env/<lib>.
+    touch("app/rt/" + LIB);
+    touch("env/" + LIB);
+    ASSERT_TRUE(kvx::platform::setEnv("JRE_HOME", (root_ / "env").string().c_str()));
+    const std::string viaConfig = appDir_ + "rt/" + LIB;
+    const std::string viaEnvironment = (root_ / "env").string() + "/" + LIB;
+    auto found = [&](const std::string& order) {
+        std::string text = "jvmdll rt/" + LIB + "\n";
+        if (!order.empty()) text += "jre_order " + order + "\n";
+        kvx::ConfigStore store("", text.c_str());
+        return str(kvx::findJvmLibrary(store));
+    };
+    EXPECT_EQ(found(""), viaConfig);       // default csie
+    EXPECT_EQ(found("E"), viaEnvironment); // lower-cased
+    EXPECT_EQ(found("123"), viaConfig);    // no method letter: csie
+    EXPECT_EQ(found("e-s"), viaEnvironment);
+    EXPECT_EQ(found("ee"), viaEnvironment);
+    EXPECT_EQ(found("x-E-C"), viaEnvironment);
+
+    // Every method failing ends in empty text, also when a letter repeats.
+    unsetVariable("JRE_HOME");
+    kvx::ConfigStore nothing("", "jvmdll missing/lib\njre_order ece\n");
+    EXPECT_EQ(str(kvx::findJvmLibrary(nothing)), "");
+}
+
+TEST_F(JvmDiscoveryTest, ConfiguredPathPrefersExecutableDirectoryOverStartupDirectory) {
+    std::string relative = "jre/bin/client/" + LIB;
+    std::string text = "jvmdll " + relative + "\njre_order c\n";
+    kvx::ConfigStore store("", text.c_str());
+
+    EXPECT_EQ(str(kvx::findJvmFromConfig(store)), "");  // in neither place
+    touch("start/" + relative);
+    EXPECT_EQ(str(kvx::findJvmFromConfig(store)), startDir_ + relative);
+    touch("app/" + relative);
+    EXPECT_EQ(str(kvx::findJvmFromConfig(store)), appDir_ + relative);
+    EXPECT_EQ(str(kvx::findJvmLibrary(store)), appDir_ + relative);
+}
+
+TEST_F(JvmDiscoveryTest, ConfiguredPathExpandsReferencesAndKeepsAbsolutePaths) {
+    std::string absolute = touch("abs/" + LIB);
+    SavedVariable unset("KVXTEST_UNSET_RT");
+    unsetVariable("KVXTEST_UNSET_RT");
+    SavedVariable set("KVXTEST_RT_DIR");
+    ASSERT_TRUE(kvx::platform::setEnv("KVXTEST_RT_DIR", (root_ / "abs").string().c_str()));
+
+    kvx::ConfigStore plain("", ("jvmdll " + absolute).c_str());
+    EXPECT_EQ(str(kvx::findJvmFromConfig(plain)), absolute);
+
+    kvx::ConfigStore expanded("", ("jvmdll %kvxtest_rt_dir%/" + LIB).c_str());
+    EXPECT_EQ(str(kvx::findJvmFromConfig(expanded)), (root_ / "abs").string() + "/" + LIB);
+
+    // An unset reference stays as written and names nothing readable, even though a file
+    // with the variable's expected value exists.
+    touch("app/" + LIB);
+    kvx::ConfigStore unresolved("", ("jvmdll %KVXTEST_UNSET_RT%" + LIB).c_str());
+    EXPECT_EQ(str(kvx::findJvmFromConfig(unresolved)), "");
+
+    kvx::ConfigStore empty("", "jvmdll\n");
+    EXPECT_EQ(str(kvx::findJvmFromConfig(empty)), "");
+    kvx::ConfigStore absent("", "mainclass a.B\n");
+    EXPECT_EQ(str(kvx::findJvmFromConfig(absent)), "");
+}
+
+TEST_F(JvmDiscoveryTest, MissingRegistryKeyYieldsNothing) {
+    EXPECT_EQ(str(kvx::findJvmFromRegistry("SOFTWARE\\KvxTest\\No Such Runtime")), "");
+    EXPECT_EQ(str(kvx::findJvmFromRegistry(nullptr)), "");
+}
+
+#ifdef _WIN32
+namespace {
+
+// A runtime key of our own under HKEY_LOCAL_MACHINE, removed when the test ends.
+class RegistryRuntime {
+public:
+    static constexpr const char* KEY = "SOFTWARE\\KvxTest\\Java Runtime Environment";
+    RegistryRuntime(const std::string& version, const std::string& runtimeLib) {
+        setValue(KEY, "CurrentVersion", version);
+        setValue(std::string(KEY) + "\\" + version, "RuntimeLib", runtimeLib);
+    }
+    ~RegistryRuntime() { RegDeleteTreeA(HKEY_LOCAL_MACHINE, "SOFTWARE\\KvxTest"); }
+    bool ok() const { return ok_; }
+
+private:
+    void setValue(const std::string& key, const char* name, const std::string& value) {
+        HKEY handle = nullptr;
+        if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &handle,
+                            nullptr) != ERROR_SUCCESS) {
+            ok_ = false;
+            return;
+        }
+        if (RegSetValueExA(handle, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                           static_cast<DWORD>(value.size() + 1)) != ERROR_SUCCESS)
+            ok_ = false;
+        RegCloseKey(handle);
+    }
+    bool ok_ = true;
+};
+
+}  // namespace
+
+TEST_F(JvmDiscoveryTest, RegistryRuntimeLibIsTakenWhenReadable) {
+    std::string lib = touch("jre\\bin\\client\\jvm.dll");
+    RegistryRuntime runtime("1.8", lib);
+    ASSERT_TRUE(runtime.ok());
+    EXPECT_EQ(str(kvx::findJvmFromRegistry(RegistryRuntime::KEY)), lib);
+}
+
+TEST_F(JvmDiscoveryTest, StaleRegistryRuntimeLibFindsSiblingDirectory) {
+    std::string stale = (root_ / "jre\\bin\\client\\jvm.dll").string();
+    touch("jre\\bin\\server\\jvm.dll");
+    RegistryRuntime runtime("1.8.0_45", stale);
+    ASSERT_TRUE(runtime.ok());
+    EXPECT_EQ(str(kvx::findJvmFromRegistry(RegistryRuntime::KEY)), (root_ / "jre\\bin").string() + "/server/jvm.dll");
+}
+
+TEST_F(JvmDiscoveryTest, RegistryValueLongerThanItsBufferYieldsNothing) {
+    // 259 characters and the terminator fit; one more does not.
+    std::string base = (root_ / "x").string();
+    std::string fits = base + std::string(259 - base.size() - 8, 'a') + "\\jvm.dll";
+    ASSERT_EQ(fits.size(), 259u);
+    {
+        RegistryRuntime runtime("1.8", fits);
+        ASSERT_TRUE(runtime.ok());
+        fs::create_directories(fs::path(fits).parent_path());
+        std::ofstream(fits) << "runtime";
+        EXPECT_EQ(str(kvx::findJvmFromRegistry(RegistryRuntime::KEY)), fits);
+    }
+    RegistryRuntime tooLong("1.8", fits + "x");
+    ASSERT_TRUE(tooLong.ok());
+    EXPECT_EQ(str(kvx::findJvmFromRegistry(RegistryRuntime::KEY)), "");
+}
+#else
+TEST_F(JvmDiscoveryTest, JavaSoftLetterFallsBackToTheSystemJavaHome) {
+    // No registry here: `s` takes the runtime that the system names, if any.
+    AppString system = kvx::platform::systemJavaHome();
+    kvx::ConfigStore store("", "jre_order s\n");
+    if (system.isEmpty()) {
+        EXPECT_EQ(str(kvx::findJvmLibrary(store)), "");
+    } else {
+        EXPECT_EQ(str(kvx::findJvmLibrary(store)), str(kvx::findJvmInHome(system)));
+        EXPECT_NE(str(kvx::findJvmLibrary(store)), "");
+    }
+    kvx::ConfigStore ibm("", "jre_order i\n");
+    EXPECT_EQ(str(kvx::findJvmLibrary(ibm)), "");
+}
+
+TEST_F(JvmDiscoveryTest, SystemJavaHomeFollowsJavaOnPathThroughLinks) {
+    if (fs::exists("/usr/lib/jvm/default-java")) {
+        EXPECT_EQ(str(kvx::platform::systemJavaHome()), "/usr/lib/jvm/default-java");
+        return;
+    }
+    // <root>/jdk/bin/java reached through a link in <root>/links, as alternatives do.
+    touch("jdk/bin/java");
+    fs::permissions(root_ / "jdk/bin/java", fs::perms::owner_all);
+    touch("jdk/lib/server/" + LIB);
+    fs::create_directories(root_ / "links");
+    fs::create_symlink(root_ / "jdk/bin/java", root_ / "links/java");
+    SavedVariable path("PATH");
+    std::string value = "::" + (root_ / "nothing").string() + ":" + (root_ / "links").string() + ":/usr/bin";
+    ASSERT_TRUE(kvx::platform::setEnv("PATH", value.c_str()));
+    std::string expectedHome = fs::canonical(root_ / "jdk").string() + "/";
+    EXPECT_EQ(str(kvx::platform::systemJavaHome()), expectedHome);
+    kvx::ConfigStore store("", "jre_order s\n");
+    EXPECT_EQ(str(kvx::findJvmLibrary(store)), expectedHome + "lib/server/" + LIB);
+
+    ASSERT_TRUE(kvx::platform::setEnv("PATH", (root_ / "nothing").string().c_str()));
+    EXPECT_EQ(str(kvx::platform::systemJavaHome()), "");
+}
+#endif

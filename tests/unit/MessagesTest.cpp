@@ -1,0 +1,261 @@
+#include "launcher/Messages.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+using kvx::AppString;
+using kvx::platform::StringBlock;
+
+namespace {
+
+// A block on the heap of exactly `units.size()` units, so AddressSanitizer sees any read past it.
+class HeapBlock {
+public:
+    explicit HeapBlock(const std::vector<uint16_t>& units)
+        : data_(new uint16_t[units.size() ? units.size() : 1]), count_(static_cast<uint32_t>(units.size())) {
+        for (size_t i = 0; i < units.size(); ++i) data_[i] = units[i];
+    }
+    StringBlock block() const { return StringBlock{data_.get(), count_}; }
+
+private:
+    std::unique_ptr<uint16_t[]> data_;
+    uint32_t count_;
+};
+
+// A well-formed block: 16 counted strings, the given ASCII texts at positions 0, 1, ...
+std::vector<uint16_t> blockOf(const std::vector<std::string>& texts) {
+    std::vector<uint16_t> units;
+    for (size_t pos = 0; pos < 16; ++pos) {
+        std::string text = pos < texts.size() ? texts[pos] : "";
+        units.push_back(static_cast<uint16_t>(text.size()));
+        for (char c : text) units.push_back(static_cast<uint8_t>(c));
+    }
+    return units;
+}
+
+std::string lookup(int32_t id, const StringBlock& block) {
+    AppString out("stale");
+    kvx::stringFromBlock(out, id, block);
+    return out.c_str();
+}
+
+const char* const PATTERN_EN = "Java virtual machine version %d.%d is too low, require %d.%d or higher.";
+
+}  // namespace
+
+TEST(MessagesTest, WalkFindsEveryPositionOfABlock) {
+    std::vector<std::string> texts;
+    for (int i = 0; i < 16; ++i) texts.push_back(i == 0 ? "" : "text " + std::to_string(i));
+    texts[9] = "";  // a gap in the middle, like the unused identifier 9
+    HeapBlock heap(blockOf(texts));
+    for (int32_t id = 0; id < 16; ++id) EXPECT_EQ(lookup(id, heap.block()), texts[id]) << "id " << id;
+    // Identifiers of other blocks land on their position within their own block.
+    EXPECT_EQ(lookup(16 + 3, heap.block()), "text 3");
+    EXPECT_EQ(lookup(0xFFFF, heap.block()), "text 15");
+    EXPECT_EQ(lookup(-1, heap.block()), "");
+}
+
+TEST(MessagesTest, WalkHandsExactlyTheEntrysUnitsToTheConversion) {
+    // "錯誤" (U+932F U+8AA4) at position 10, the caption, followed by more text at 11.
+    const uint16_t caption[] = {0x932F, 0x8AA4};
+    std::vector<uint16_t> units = blockOf({});
+    units[10] = 2;
+    units.insert(units.begin() + 11, caption, caption + 2);
+    units[13] = 1;
+    units.insert(units.begin() + 14, 'z');
+    HeapBlock heap(units);
+    AppString out;
+    kvx::stringFromBlock(out, 10, heap.block());
+    AppString expected;
+    expected.assignWide(caption, 2);
+    EXPECT_FALSE(expected.isEmpty());
+    EXPECT_STREQ(out.c_str(), expected.c_str());
+    EXPECT_EQ(lookup(11, heap.block()), "z");
+}
+
+TEST(MessagesTest, MalformedBlocksNeverReadOutside) {
+    // The wanted entry's count runs past the end: the text is clipped to the block.
+    HeapBlock clipped({0, 5, 'a', 'b'});
+    EXPECT_EQ(lookup(1, clipped.block()), "ab");
+    // The count is exactly what is left: the whole text.
+    HeapBlock exact({0, 2, 'a', 'b'});
+    EXPECT_EQ(lookup(1, exact.block()), "ab");
+    // A skipped entry jumps past the end: every later position reads as 0, so empty text.
+    HeapBlock jump({0xFFFF, 'x'});
+    for (int32_t id = 1; id < 16; ++id) EXPECT_EQ(lookup(id, jump.block()), "") << "id " << id;
+    // A count as the very last unit: its text would start outside.
+    HeapBlock lastUnit({0, 7});
+    EXPECT_EQ(lookup(1, lastUnit.block()), "");
+    // A block of one odd unit, an empty block, and no block at all.
+    HeapBlock single({3});
+    EXPECT_EQ(lookup(0, single.block()), "");
+    HeapBlock none({});
+    EXPECT_EQ(lookup(15, none.block()), "");
+    EXPECT_EQ(lookup(4, StringBlock{}), "");
+    // Largest counts at every step: positions grow far beyond the block without wrapping.
+    std::vector<uint16_t> big(16, 0xFFFF);
+    HeapBlock huge(big);
+    EXPECT_EQ(lookup(15, huge.block()), "");
+}
+
+TEST(MessagesTest, VersionMessageTakesTheFourNumbersInOrder) {
+    AppString out;
+    kvx::formatLaunchMessage(out, kvx::LAUNCH_VERSION_TOO_LOW, PATTERN_EN, 1, 5, 1, 6);
+    EXPECT_STREQ(out.c_str(), "Java virtual machine version 1.5 is too low, require 1.6 or higher.");
+    kvx::formatLaunchMessage(out, kvx::LAUNCH_VERSION_TOO_LOW, PATTERN_EN, 20, 45, 21, 0);
+    EXPECT_STREQ(out.c_str(), "Java virtual machine version 20.45 is too low, require 21.0 or higher.");
+    kvx::formatLaunchMessage(out, kvx::LAUNCH_VERSION_TOO_LOW, PATTERN_EN, -1, 2147483647, 0, -2147483647 - 1);
+    EXPECT_STREQ(out.c_str(),
+                 "Java virtual machine version -1.2147483647 is too low, require 0.-2147483648 or higher.");
+    // A missing string gives an empty pattern and so an empty text.
+    kvx::formatLaunchMessage(out, kvx::LAUNCH_VERSION_TOO_LOW, "", 1, 5, 1, 6);
+    EXPECT_STREQ(out.c_str(), "");
+}
+
+TEST(MessagesTest, OnlyTheVersionMessageIsAPattern) {
+    AppString out;
+    // Any other code shows its text as it is, percent signs included.
+    kvx::formatLaunchMessage(out, kvx::LAUNCH_MAIN_CLASS_NOT_FOUND, "100% %d %s %n", 1, 2, 3, 4);
+    EXPECT_STREQ(out.c_str(), "100% %d %s %n");
+    // A version pattern with a conversion that could read what is not there is not formatted.
+    kvx::formatLaunchMessage(out, kvx::LAUNCH_VERSION_TOO_LOW, "%d.%d %s", 1, 5, 1, 6);
+    EXPECT_STREQ(out.c_str(), "%d.%d %s");
+    kvx::formatLaunchMessage(out, kvx::LAUNCH_VERSION_TOO_LOW, "%d %d %d %d %d", 1, 5, 1, 6);
+    EXPECT_STREQ(out.c_str(), "%d %d %d %d %d");
+    kvx::formatLaunchMessage(out, kvx::LAUNCH_VERSION_TOO_LOW, "100%% of %d.%d", 1, 5, 1, 6);
+    EXPECT_STREQ(out.c_str(), "100% of 1.5");
+    kvx::formatLaunchMessage(out, kvx::LAUNCH_VERSION_TOO_LOW, "trailing %", 1, 5, 1, 6);
+    EXPECT_STREQ(out.c_str(), "trailing %");
+}
+
+TEST(MessagesTest, IdentifiersWithoutABlockGiveNothing) {
+    AppString out("stale");
+    // No executable carries block 41; identifiers outside 0..65535 name no string at all.
+    EXPECT_FALSE(kvx::loadStringResource(out, 16 * 40));
+    EXPECT_STREQ(out.c_str(), "");
+    out = "stale";
+    EXPECT_FALSE(kvx::loadStringResource(out, -1));
+    EXPECT_STREQ(out.c_str(), "");
+    EXPECT_FALSE(kvx::loadStringResource(out, 0x10000));
+}
+
+#ifndef _WIN32
+// The Linux build carries the string table of the resource script; the Windows one is the
+// executable's own resource, which only the end-to-end tests of kvx.exe can reach.
+namespace {
+
+class LocaleScope {
+public:
+    LocaleScope(const char* all, const char* messages, const char* lang) {
+        for (const char* name : NAMES) {
+            const char* v = std::getenv(name);
+            saved_.push_back(v ? std::make_unique<std::string>(v) : nullptr);
+        }
+        set("LC_ALL", all);
+        set("LC_MESSAGES", messages);
+        set("LANG", lang);
+    }
+    ~LocaleScope() {
+        for (size_t i = 0; i < 3; ++i) set(NAMES[i], saved_[i] ? saved_[i]->c_str() : nullptr);
+    }
+
+private:
+    static void set(const char* name, const char* value) {
+        if (value) setenv(name, value, 1);
+        else unsetenv(name);
+    }
+    static constexpr const char* NAMES[3] = {"LC_ALL", "LC_MESSAGES", "LANG"};
+    std::vector<std::unique_ptr<std::string>> saved_;
+};
+
+std::string message(int32_t id) {
+    AppString out;
+    EXPECT_TRUE(kvx::loadStringResource(out, id));
+    return out.c_str();
+}
+
+}  // namespace
+
+TEST(MessagesTest, LinuxTableHasEveryMessageInThreeLanguages) {
+    {
+        LocaleScope scope("en_US.UTF-8", nullptr, nullptr);
+        EXPECT_EQ(message(0), "");
+        EXPECT_EQ(message(1), "Java Runtime Environment not found.");
+        EXPECT_EQ(message(8), "The main startup class is not valid, main method missing.");
+        EXPECT_EQ(message(9), "");
+        EXPECT_EQ(message(10), "Error");
+        EXPECT_EQ(message(15), "");
+    }
+    {
+        LocaleScope scope("zh_TW.UTF-8", nullptr, nullptr);
+        EXPECT_EQ(message(1), "Java 運行環境未找到。");
+        EXPECT_EQ(message(10), "錯誤");
+    }
+    {
+        LocaleScope scope("zh_CN.UTF-8", nullptr, nullptr);
+        EXPECT_EQ(message(7), "主启动类未找到。");
+        EXPECT_EQ(message(10), "错误");
+    }
+}
+
+TEST(MessagesTest, LinuxTableHasNoGapsOrExtras) {
+    for (const char* locale : {"en_US.UTF-8", "zh_TW.UTF-8", "zh_CN.UTF-8"}) {
+        LocaleScope scope(locale, nullptr, nullptr);
+        for (int32_t id = 0; id < 16; ++id) {
+            bool used = (id >= 1 && id <= 8) || id == kvx::MESSAGE_CAPTION_ID;
+            EXPECT_EQ(!message(id).empty(), used) << locale << " id " << id;
+        }
+        AppString out("stale");
+        EXPECT_FALSE(kvx::loadStringResource(out, 16)) << "only block 1 exists";
+    }
+}
+
+TEST(MessagesTest, LinuxLanguageComesFromTheFirstLocaleVariableSet) {
+    {
+        LocaleScope scope("", "zh_TW.UTF-8", "zh_CN.UTF-8");  // empty LC_ALL does not count
+        EXPECT_EQ(message(10), "錯誤");
+    }
+    {
+        LocaleScope scope(nullptr, nullptr, "zh_CN");
+        EXPECT_EQ(message(10), "错误");
+    }
+    {
+        LocaleScope scope("C", "zh_TW.UTF-8", nullptr);  // LC_ALL wins even when it is plain C
+        EXPECT_EQ(message(10), "Error");
+    }
+    {
+        LocaleScope scope("zh_TWX.UTF-8", nullptr, nullptr);  // only the whole territory name counts
+        EXPECT_EQ(message(10), "Error");
+    }
+    {
+        LocaleScope scope(nullptr, nullptr, nullptr);
+        EXPECT_EQ(message(10), "Error");
+    }
+}
+
+TEST(MessagesTest, LinuxComposesTheVersionMessage) {
+    LocaleScope scope("zh_CN.UTF-8", nullptr, nullptr);
+    AppString text;
+    AppString caption;
+    kvx::composeLaunchError(text, caption, kvx::LAUNCH_VERSION_TOO_LOW, 1, 5, 1, 6);
+    EXPECT_STREQ(text.c_str(), "Java 虚拟机版本 1.5 太低，需要 1.6 或更高版本。");
+    EXPECT_STREQ(caption.c_str(), "错误");
+    kvx::composeLaunchError(text, caption, 3, 1, 5, 1, 6);
+    EXPECT_STREQ(text.c_str(), "Java 虚拟机初始化失败。");
+    // An identifier without an entry still gets the caption.
+    kvx::composeLaunchError(text, caption, 9, 0, 0, 0, 0);
+    EXPECT_STREQ(text.c_str(), "");
+    EXPECT_STREQ(caption.c_str(), "错误");
+}
+
+TEST(MessagesTest, LinuxWarningIsOneLineOnStandardError) {
+    testing::internal::CaptureStderr();
+    kvx::platform::showWarning("Java Runtime Environment not found.", "Error", nullptr);
+    kvx::platform::showWarning("no caption", "", nullptr);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Error: Java Runtime Environment not found.\nno caption\n");
+}
+#endif

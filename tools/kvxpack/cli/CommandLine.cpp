@@ -1,0 +1,226 @@
+#include "cli/CommandLine.h"
+
+#include <string_view>
+
+#include "os/FileSystem.h"
+
+namespace kvxpack {
+
+namespace {
+
+enum class Target { Stub, Jar, Config, Arch, Out, Entry };
+
+struct OptionSpec {
+    const char* name;
+    Target target;
+    const char* key;  // configuration key, for Target::Entry
+    bool repeatable;
+};
+
+constexpr OptionSpec OPTIONS[] = {
+    {"--stub", Target::Stub, nullptr, false},
+    {"--jar", Target::Jar, nullptr, false},
+    {"--config", Target::Config, nullptr, false},
+    {"--arch", Target::Arch, nullptr, false},
+    {"-o", Target::Out, nullptr, false},
+    {"--output", Target::Out, nullptr, false},
+    {"--main", Target::Entry, "mainclass", false},
+    {"--minjre", Target::Entry, "minjre", false},
+    {"--option", Target::Entry, "option", true},
+    {"--property", Target::Entry, "property", true},
+    {"--classpath", Target::Entry, "classpath", true},
+    {"--libs", Target::Entry, "libs", true},
+    {"--jvmdll", Target::Entry, "jvmdll", false},
+    {"--jre-order", Target::Entry, "jre_order", false},
+    {"--forcecwd", Target::Entry, "forcecwd", false},
+};
+
+const OptionSpec* findOption(std::string_view name) {
+    for (const OptionSpec& spec : OPTIONS) {
+        if (name == spec.name) return &spec;
+    }
+    return nullptr;
+}
+
+bool isDigits(std::string_view text) {
+    if (text.empty()) return false;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+    }
+    return true;
+}
+
+// Each value becomes one line "key value"; refuse what the launcher would read differently.
+bool checkValue(const OptionSpec& spec, const std::string& value, std::string& error) {
+    const std::string what = std::string(spec.name) + " '" + value + "'";
+    if (value.empty()) {
+        error = std::string(spec.name) + " needs a value";
+        return false;
+    }
+    if (value.find_first_of("\r\n") != std::string::npos) {
+        error = std::string(spec.name) + " value contains a line break";
+        return false;
+    }
+    // The launcher skips spaces and one '=' between key and value.
+    if (value[0] == ' ' || value[0] == '=') {
+        error = what + ": a value cannot begin with a space or '='";
+        return false;
+    }
+    const std::string_view key(spec.key);
+    if (key == "property") {
+        const std::size_t equals = value.find('=');
+        if (equals == 0 || equals == std::string::npos) {
+            error = what + ": expected NAME=VALUE";
+            return false;
+        }
+    } else if (key == "minjre") {
+        // The launcher reads "major.minor"; a bare "8" would leave the minor undefined.
+        const std::size_t dot = value.find('.');
+        if (dot == std::string::npos || !isDigits(std::string_view(value).substr(0, dot)) ||
+            !isDigits(std::string_view(value).substr(dot + 1, 1))) {
+            error = what + ": expected MAJOR.MINOR, for example 1.8";
+            return false;
+        }
+    } else if (key == "jre_order") {
+        if (value.find_first_not_of("csieCSIE") != std::string::npos) {
+            error = what + ": use the letters c, s, i and e";
+            return false;
+        }
+    }
+    return true;
+}
+
+bool setOnce(std::string& slot, const OptionSpec& spec, const std::string& value, std::string& error) {
+    if (!slot.empty()) {
+        error = std::string(spec.name) + " given twice";
+        return false;
+    }
+    if (value.empty()) {
+        error = std::string(spec.name) + " needs a value";
+        return false;
+    }
+    slot = value;
+    return true;
+}
+
+bool parseArch(const std::string& value, StubArch& arch, std::string& error) {
+    if (value == "x86") {
+        arch = StubArch::X86;
+    } else if (value == "x64") {
+        arch = StubArch::X64;
+    } else if (value == "host") {
+        arch = StubArch::Host;
+    } else {
+        error = "--arch '" + value + "': expected x86, x64 or host";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+StubArch defaultStubArch() {
+    switch (hostKind()) {
+        case HostKind::Windows32: return StubArch::X86;
+        case HostKind::Windows64: return StubArch::X64;
+        case HostKind::Linux: break;
+    }
+    return StubArch::Host;
+}
+
+bool parseCommandLine(int argc, const char* const* argv, PackRequest& request, std::string& error) {
+    request = PackRequest{};
+    request.arch = defaultStubArch();
+    std::string archText;
+    std::vector<std::string> seenEntries;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view argument(argv[i]);
+        if (argument == "-h" || argument == "--help") {
+            request.helpWanted = true;
+            return true;
+        }
+        // Both "--name value" and "--name=value".
+        const std::size_t equals = argument.rfind("--", 0) == 0 ? argument.find('=') : std::string_view::npos;
+        const OptionSpec* spec = findOption(argument.substr(0, equals));
+        if (!spec) {
+            error = "unknown argument '" + std::string(argument) + "'";
+            return false;
+        }
+        std::string value;
+        if (equals != std::string_view::npos) {
+            value = std::string(argument.substr(equals + 1));
+        } else if (i + 1 < argc) {
+            value = argv[++i];
+        } else {
+            error = std::string(spec->name) + " needs a value";
+            return false;
+        }
+        bool ok = true;
+        switch (spec->target) {
+            case Target::Stub: ok = setOnce(request.stubPath, *spec, value, error); break;
+            case Target::Jar: ok = setOnce(request.jarPath, *spec, value, error); break;
+            case Target::Config: ok = setOnce(request.configPath, *spec, value, error); break;
+            case Target::Out: ok = setOnce(request.outPath, *spec, value, error); break;
+            case Target::Arch:
+                ok = setOnce(archText, *spec, value, error) && parseArch(value, request.arch, error);
+                break;
+            case Target::Entry:
+                if (!spec->repeatable) {
+                    for (const std::string& seen : seenEntries) {
+                        if (seen == spec->key) {
+                            error = std::string(spec->name) + " given twice";
+                            return false;
+                        }
+                    }
+                    seenEntries.push_back(spec->key);
+                }
+                ok = checkValue(*spec, value, error);
+                if (ok) request.entries.push_back({spec->key, value});
+                break;
+        }
+        if (!ok) return false;
+    }
+    if (request.jarPath.empty()) {
+        error = "missing --jar APP.jar";
+        return false;
+    }
+    if (request.outPath.empty()) {
+        error = "missing -o OUT";
+        return false;
+    }
+    return true;
+}
+
+const char* usageText() {
+    return "Usage: kvxpack [--stub STUB] --jar APP.jar [--main CLASS] [--minjre V] [--option O]...\n"
+           "               [--property K=V]... [--classpath CP]... [--libs DIR]... [--jvmdll PATH]\n"
+           "               [--jre-order ORDER] [--forcecwd DIR] [--config FILE] [--arch x86|x64|host] -o OUT\n"
+           "\n"
+           "Puts a kvx executable together: the stub launcher, then APP.jar byte for byte, then the\n"
+           "archive's end record whose comment is the configuration text.\n"
+           "\n"
+           "  --stub STUB        launcher to start from (default: the one built beside kvxpack, see --arch)\n"
+           "  --arch ARCH        which built launcher serves as stub without --stub:\n"
+           "                       x86  = <kvxpack dir>/../win32/kvx.exe\n"
+           "                       x64  = <kvxpack dir>/../win64/kvx.exe\n"
+           "                       host = <kvxpack dir>/../host/kvx\n"
+           "                     default: host for kvxpack on Linux; on Windows the bitness of kvxpack itself\n"
+           "  --jar APP.jar      the application's classes (a ZIP archive; its comment is replaced)\n"
+           "  --config FILE      configuration lines placed first (line ends become CR LF)\n"
+           "  --main CLASS       line 'mainclass CLASS'   (the class whose main(String[]) runs)\n"
+           "  --minjre V         line 'minjre V'          (lowest Java version, MAJOR.MINOR)\n"
+           "  --option O         line 'option O'          (a JVM option; repeatable)\n"
+           "  --property K=V     line 'property K=V'      (a system property; repeatable)\n"
+           "  --classpath CP     line 'classpath CP'      (';'-separated entries; repeatable)\n"
+           "  --libs DIR         line 'libs DIR'          (folder of .jar/.zip files; repeatable)\n"
+           "  --jvmdll PATH      line 'jvmdll PATH'       (the Java runtime library to load)\n"
+           "  --jre-order ORDER  line 'jre_order ORDER'   (letters c, s, i, e: order of the runtime searches)\n"
+           "  --forcecwd DIR     line 'forcecwd DIR'      (working directory, relative to the executable)\n"
+           "  -o, --output OUT   the executable to write (replaced only when everything succeeded)\n"
+           "\n"
+           "Lines follow the --config file in command-line order, each ended by CR LF; the text may\n"
+           "hold at most 51200 bytes and neither NUL nor the bytes PK\\5\\6.\n"
+           "Exit status: 0 written; 2 refused (bad arguments or input), nothing written; 1 writing OUT failed.\n";
+}
+
+}  // namespace kvxpack

@@ -1,0 +1,24 @@
+// kvxpack: puts a kvx executable together from a launcher stub, an application archive and
+// configuration lines.
+
+#include <cstdio>
+#include <string>
+
+#include "cli/CommandLine.h"
+#include "pack/Packer.h"
+
+int main(int argc, char** argv) {
+    kvxpack::PackRequest request;
+    std::string error;
+    if (!kvxpack::parseCommandLine(argc, argv, request, error)) {
+        std::fprintf(stderr, "kvxpack: %s (see kvxpack --help)\n", error.c_str());
+        return kvxpack::EXIT_REFUSED;
+    }
+    if (request.helpWanted) {
+        std::fputs(kvxpack::usageText(), stdout);
+        return kvxpack::EXIT_WRITTEN;
+    }
+    const kvxpack::PackOutcome outcome = kvxpack::pack(request);
+    if (outcome.exitCode != kvxpack::EXIT_WRITTEN) std::fprintf(stderr, "kvxpack: %s\n", outcome.message.c_str());
+    return outcome.exitCode;
+}

@@ -1,0 +1,10 @@
+#pragma once
+// The system's text for a Win32 error code, without the trailing line end.
+
+#include <string>
+
+namespace kvxpack {
+
+std::string windowsErrorText(unsigned long code);
+
+}  // namespace kvxpack
