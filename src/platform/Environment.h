@@ -11,5 +11,7 @@ namespace kvx::platform {
 bool getEnv(const char* name, AppString& value);
 // Sets the variable for this process and the libraries and children it loads.
 bool setEnv(const char* name, const char* value);
+// Removes the variable from this process's environment.
+bool unsetEnv(const char* name);
 
 }  // namespace kvx::platform

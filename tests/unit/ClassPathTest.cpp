@@ -16,7 +16,7 @@
 #include "platform/Environment.h"
 #include "platform/FileSystem.h"
 
-#include "SavedVariable.h"
+#include "TestSupport.h"
 
 using kvx::AppString;
 using kvx::test::SavedVariable;

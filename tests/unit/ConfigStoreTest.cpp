@@ -13,11 +13,15 @@
 #include "platform/Environment.h"
 #include "platform/FileSystem.h"
 
+#include "TestSupport.h"
+
 using kvx::AppString;
 using kvx::ConfigStore;
 namespace fs = std::filesystem;
 
 namespace {
+
+using kvx::test::TempDir;
 
 using Values = std::vector<std::string>;
 
@@ -39,26 +43,6 @@ std::string valueIn(const char* line, const char* key) { return get(ConfigStore(
 
 AppString bytes(const char* text, size_t n) { return AppString(text, static_cast<int32_t>(n)); }
 
-class TempDir {
-public:
-    TempDir() {
-        std::random_device seed;
-        path_ = fs::temp_directory_path() / ("kvx-cs-" + std::to_string(seed()));
-        fs::create_directories(path_);
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    void write(const std::string& name, const std::string& text) const {
-        std::ofstream out(path_ / name, std::ios::binary);
-        out << text;
-    }
-    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-
-private:
-    fs::path path_;
-};
 
 }  // namespace
 

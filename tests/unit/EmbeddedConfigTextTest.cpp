@@ -11,6 +11,8 @@
 
 #include "platform/FileSystem.h"
 
+#include "TestSupport.h"
+
 using kvx::AppString;
 using kvx::CONFIG_SEARCH_WINDOW;
 using kvx::CONFIG_TEXT_LIMIT;
@@ -19,6 +21,8 @@ using kvx::findEmbeddedConfig;
 namespace fs = std::filesystem;
 
 namespace {
+
+using kvx::test::TempDir;
 
 using Bytes = std::vector<unsigned char>;
 
@@ -46,28 +50,10 @@ std::string plainText(size_t n) {
     return s;
 }
 
-class TempDir {
-public:
-    TempDir() {
-        std::random_device seed;
-        path_ = fs::temp_directory_path() / ("kvx-ect-" + std::to_string(seed()));
-        fs::create_directories(path_);
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    std::string file(const std::string& name, const Bytes& bytes) const {
-        std::string p = (path_ / name).string();
-        std::ofstream out(p, std::ios::binary);
-        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        return p;
-    }
-    const fs::path& path() const { return path_; }
 
-private:
-    fs::path path_;
-};
+std::string fileOf(const TempDir& dir, const std::string& name, const Bytes& bytes) {
+    return dir.write(name, bytes.data(), bytes.size());
+}
 
 std::string readFile(const std::string& path) {
     EmbeddedConfigText text(path.c_str());
@@ -153,19 +139,19 @@ TEST(EmbeddedConfigTextTest, ReadsTheTailOfARealFile) {
     TempDir dir;
     std::string text = "mainclass app.Main\r\noption -Xmx64m";
     // A prefix that makes the window start in the middle of a page.
-    EXPECT_EQ(readFile(dir.file("big.exe", archiveTail(Bytes(3 * 65536 + 4097, 0x50), text))), text);
-    EXPECT_EQ(readFile(dir.file("small.exe", archiveTail({'M', 'Z'}, text))), text);
+    EXPECT_EQ(readFile(fileOf(dir, "big.exe", archiveTail(Bytes(3 * 65536 + 4097, 0x50), text))), text);
+    EXPECT_EQ(readFile(fileOf(dir, "small.exe", archiveTail({'M', 'Z'}, text))), text);
     std::string limit = plainText(CONFIG_TEXT_LIMIT);
-    EXPECT_EQ(readFile(dir.file("limit.exe", archiveTail(Bytes(70000, 1), limit))), limit);
-    EXPECT_EQ(readFile(dir.file("over.exe", archiveTail(Bytes(70000, 1), plainText(CONFIG_TEXT_LIMIT + 1)))), "");
-    EXPECT_EQ(readFile(dir.file("zero.exe", archiveTail(Bytes(70000, 1), ""))), "");
+    EXPECT_EQ(readFile(fileOf(dir, "limit.exe", archiveTail(Bytes(70000, 1), limit))), limit);
+    EXPECT_EQ(readFile(fileOf(dir, "over.exe", archiveTail(Bytes(70000, 1), plainText(CONFIG_TEXT_LIMIT + 1)))), "");
+    EXPECT_EQ(readFile(fileOf(dir, "zero.exe", archiveTail(Bytes(70000, 1), ""))), "");
 }
 
 TEST(EmbeddedConfigTextTest, FilesWithoutATextGiveEmptyText) {
     TempDir dir;
-    EXPECT_EQ(readFile(dir.file("empty.exe", {})), "");
-    EXPECT_EQ(readFile(dir.file("tiny.exe", {0x50, 0x4B, 0x05, 0x06, 0, 0, 0, 0, 0, 0})), "");
-    EXPECT_EQ(readFile(dir.file("plain.exe", Bytes(200000, 'M'))), "");
+    EXPECT_EQ(readFile(fileOf(dir, "empty.exe", {})), "");
+    EXPECT_EQ(readFile(fileOf(dir, "tiny.exe", {0x50, 0x4B, 0x05, 0x06, 0, 0, 0, 0, 0, 0})), "");
+    EXPECT_EQ(readFile(fileOf(dir, "plain.exe", Bytes(200000, 'M'))), "");
     EXPECT_EQ(readFile((dir.path() / "missing.exe").string()), "");
     EXPECT_EQ(readFile(dir.path().string()), "");
     EXPECT_EQ(EmbeddedConfigText(nullptr).length(), 0);
@@ -174,7 +160,7 @@ TEST(EmbeddedConfigTextTest, FilesWithoutATextGiveEmptyText) {
 
 TEST(EmbeddedConfigTextTest, NothingStaysOpenAfterReading) {
     TempDir dir;
-    std::string path = dir.file("tool.exe", archiveTail(Bytes(100000, 0), "mainclass a.B"));
+    std::string path = fileOf(dir, "tool.exe", archiveTail(Bytes(100000, 0), "mainclass a.B"));
     EXPECT_EQ(readFile(path), "mainclass a.B");
     // Windows refuses to delete a file that is still open or mapped.
     EXPECT_EQ(std::remove(path.c_str()), 0);

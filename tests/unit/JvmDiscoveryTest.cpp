@@ -13,7 +13,7 @@
 #include "platform/FileSystem.h"
 #include "platform/JavaRuntime.h"
 
-#include "SavedVariable.h"
+#include "TestSupport.h"
 
 #ifdef _WIN32
 #include <windows.h>  // the registry tests write their own keys

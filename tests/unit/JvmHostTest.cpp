@@ -8,7 +8,7 @@
 #include "platform/FileSystem.h"
 #include "platform/JavaRuntime.h"
 
-#include "SavedVariable.h"
+#include "TestSupport.h"
 
 using kvx::AppString;
 using kvx::test::unsetVariable;

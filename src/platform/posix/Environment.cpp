@@ -31,4 +31,9 @@ bool setEnv(const char* name, const char* value) {
     return ::setenv(name, value ? value : "", 1) == 0;
 }
 
+bool unsetEnv(const char* name) {
+    if (!name || !*name) return false;
+    return ::unsetenv(name) == 0;
+}
+
 }  // namespace kvx::platform

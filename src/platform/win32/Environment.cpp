@@ -33,4 +33,9 @@ bool setEnv(const char* name, const char* value) {
     return SetEnvironmentVariableA(name, value ? value : "") != 0;
 }
 
+bool unsetEnv(const char* name) {
+    if (!name || !*name) return false;
+    return SetEnvironmentVariableA(name, nullptr) != 0;
+}
+
 }  // namespace kvx::platform
