@@ -23,6 +23,10 @@ inline bool containsByte(const char* set, char byte) {
     return std::strchr(set, byte) != nullptr;
 }
 
+// Lower-cases A to Z only: configuration keys and file extensions compare this way,
+// whatever the code page.
+inline char asciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
 // The path separators the launcher accepts everywhere.
 constexpr const char* PATH_SEPARATORS = "/\\";
 

@@ -13,15 +13,13 @@ namespace {
 
 ConfigStore* currentStore = nullptr;
 
-char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
 // The key's length of characters at `line` match `key`, letters A to Z without regard to
 // case; a line that ends first does not match.
 bool startsWithKey(const char* line, int32_t lineLength, const AppString& key) {
     if (key.length() > lineLength) return false;
     const char* k = key.c_str();
     for (int32_t i = 0; i < key.length(); ++i) {
-        if (lowerAscii(line[i]) != lowerAscii(k[i])) return false;
+        if (asciiLower(line[i]) != asciiLower(k[i])) return false;
     }
     return true;
 }

@@ -24,8 +24,6 @@ struct DirectoryId {
 
 using DirectoryIdList = GrowBuffer<DirectoryId>;
 
-char asciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 bool equalsIgnoringCase(const char* text, int32_t length, const char* lowerCase) {
     int32_t i = 0;
     for (; i < length && lowerCase[i] != '\0'; ++i) {

@@ -19,8 +19,6 @@ constexpr const char* IBM_KEY = "SOFTWARE\\IBM\\Java2 Runtime Environment";
 constexpr uint32_t REGISTRY_VALUE_BUFFER = 260;
 constexpr int32_t RUNTIME_LIB_ELEMENTS_CUT = 2;
 
-char asciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 bool namesAnyMethod(const AppString& order) {
     for (int32_t i = 0; i < order.length(); ++i) {
         if (containsByte(DEFAULT_ORDER, order.charAt(i, '\0'))) return true;

@@ -1,6 +1,6 @@
 #include "launcher/Messages.h"
 
-#include "launcher/SplashOwner.h"
+#include "launcher/Services.h"
 
 namespace kvx {
 

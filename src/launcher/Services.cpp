@@ -9,5 +9,6 @@ void startTrayServices() {}
 void splashAfterMain() {}
 void splashAfterError() {}
 void releaseAllTrayIcons() {}
+void* splashOwnerWindow() { return nullptr; }
 
 }  // namespace kvx

@@ -173,3 +173,13 @@ TEST(AppStringTest, WideConversionStopsAtZeroUnitAndKeepsNonAscii) {
     EXPECT_EQ(back.data()[0], 0x00E9);
     EXPECT_EQ(back.data()[2], 0x00E9);
 }
+
+TEST(AppStringTest, GrowthPastTheSizeLimitKeepsTheTextAndReportsExhaustion) {
+    AppString s("kept");
+    s.setLength(INT32_MAX - 4);  // would need a block past the 32-bit range
+    EXPECT_EQ(bytes(s), "kept");
+    EXPECT_EQ(s.c_str()[4], '\0');
+    EXPECT_EQ(s.extend(INT32_MAX - 2), nullptr);
+    EXPECT_EQ(bytes(s), "kept");
+    EXPECT_TRUE(kvx::memoryExhausted());
+}

@@ -241,8 +241,17 @@ class WineSession:
             ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
             pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=self.xvfb_log, start_new_session=True)
         os.close(write_end)
-        ready, _, _ = select.select([read_end], [], [], 30)
-        number = os.read(read_end, 64).decode().strip() if ready else ""
+        # Read up to the newline: Xvfb may write the number and the newline separately, and
+        # a pipe closed between the two writes makes Xvfb end with "Cannot write display number".
+        received = b""
+        deadline = time.monotonic() + 30
+        while not received.endswith(b"\n"):
+            ready, _, _ = select.select([read_end], [], [], max(0.0, deadline - time.monotonic()))
+            chunk = os.read(read_end, 64) if ready else b""
+            if not chunk:
+                break
+            received += chunk
+        number = received.decode().strip()
         os.close(read_end)
         if not number.isdigit():
             stop_group(self.xvfb)
