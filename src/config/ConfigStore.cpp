@@ -63,7 +63,8 @@ ConfigStore::ConfigStore() {
     setApplicationPaths(modulePath_, startup);
     AppString sideText;
     readSideFile(modulePath_, sideText);
-    EmbeddedConfigText embedded;
+    // The path just read serves again: the executable is asked for its name once.
+    EmbeddedConfigText embedded(modulePath_.c_str());
     appendSideAndEmbedded(sideText, embedded);
 }
 

@@ -3,12 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <random>
 #include <string>
 
 #include "config/ConfigStore.h"
 #include "platform/FileSystem.h"
+
+#include "TestSupport.h"
 
 using kvx::AppString;
 namespace fs = std::filesystem;
@@ -23,30 +23,21 @@ std::string str(const AppString& s) { return s.c_str(); }
 class AppPathsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        savedExecutableDir_ = kvx::executableDir();
-        savedStartupDir_ = kvx::startupDir();
         savedStore_ = kvx::currentConfigStore();
         savedCwd_ = fs::current_path();
-        std::random_device seed;
-        root_ = fs::temp_directory_path() / ("kvx-paths-" + std::to_string(seed()));
+        root_ = tree_.root();
         fs::create_directories(root_ / "app" / "data");
-        fs::create_directories(root_ / "app" / "lib");
-        fs::create_directories(root_ / "work" / "lib");
-        std::ofstream(root_ / "app" / "lib" / "a.jar") << "x";
-        std::ofstream(root_ / "work" / "lib" / "b.jar") << "x";
+        tree_.touch("app/lib/a.jar", "x");
+        tree_.touch("work/lib/b.jar", "x");
         sep_ = std::string(1, kvx::platform::nativeSeparator());
-        appDir_ = (root_ / "app").string() + sep_;
-        workDir_ = (root_ / "work").string() + sep_;
-        kvx::setApplicationPaths((appDir_ + "tool.exe").c_str(), workDir_.c_str());
+        appDir_ = tree_.appDir();
+        workDir_ = tree_.startDir();
         kvx::setCurrentConfigStore(&store_);
         fs::current_path(root_ / "work");
     }
     void TearDown() override {
         fs::current_path(savedCwd_);
         kvx::setCurrentConfigStore(savedStore_);
-        kvx::setApplicationPaths(savedExecutableDir_, savedStartupDir_);
-        std::error_code ignored;
-        fs::remove_all(root_, ignored);
     }
 
     bool cwdIs(const fs::path& expected) {
@@ -69,6 +60,7 @@ protected:
         return s.size() >= 2 && s[1] == ':' ? s.substr(2) : s;
     }
 
+    kvx::test::AppTree tree_{"kvx-paths-", "tool.exe", "work"};
     fs::path root_;
     std::string sep_;
     std::string appDir_;
@@ -76,8 +68,6 @@ protected:
     kvx::ConfigStore store_{"", ""};
 
 private:
-    AppString savedExecutableDir_;
-    AppString savedStartupDir_;
     kvx::ConfigStore* savedStore_ = nullptr;
     fs::path savedCwd_;
 };

@@ -4,9 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <initializer_list>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -70,32 +68,16 @@ std::vector<std::string> sorted(std::vector<std::string> v) {
 class ClassPathTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        savedExecutableDir_ = kvx::executableDir();
-        savedStartupDir_ = kvx::startupDir();
-        std::random_device seed;
-        root_ = fs::temp_directory_path() / ("kvx-cp-" + std::to_string(seed()));
-        fs::create_directories(root_ / "app");
-        fs::create_directories(root_ / "start");
-        std::string sep(1, kvx::platform::nativeSeparator());
-        appDir_ = (root_ / "app").string() + sep;
-        startDir_ = (root_ / "start").string() + sep;
-        kvx::setApplicationPaths((appDir_ + "run.exe").c_str(), startDir_.c_str());
+        root_ = tree_.root();
+        appDir_ = tree_.appDir();
+        startDir_ = tree_.startDir();
         unsetVariable("CLASSPATH");
         unsetVariable("CLASS_PATH");
         module_ = str(kvx::platform::modulePath());
         ASSERT_FALSE(module_.empty());
     }
-    void TearDown() override {
-        kvx::setApplicationPaths(savedExecutableDir_, savedStartupDir_);
-        std::error_code ignored;
-        fs::remove_all(root_, ignored);
-    }
 
-    void touch(const std::string& relative) {
-        fs::path file = root_ / relative;
-        fs::create_directories(file.parent_path());
-        std::ofstream(file) << "PK";
-    }
+    void touch(const std::string& relative) { tree_.touch(relative, "PK"); }
     std::string classPath(const std::string& embedded, const std::string& side = "") {
         kvx::ConfigStore store(side.c_str(), embedded.c_str());
         return str(kvx::buildClassPath(store));
@@ -105,16 +87,13 @@ protected:
         return archives(kvx::buildClassPath(store), module_);
     }
 
+    kvx::test::AppTree tree_{"kvx-cp-", "run.exe", "start"};
     fs::path root_;
     std::string appDir_;
     std::string startDir_;
     std::string module_;
     SavedVariable classpathVar_{"CLASSPATH"};
     SavedVariable classPathVar_{"CLASS_PATH"};
-
-private:
-    AppString savedExecutableDir_;
-    AppString savedStartupDir_;
 };
 
 }  // namespace

@@ -4,7 +4,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <string>
 
 #include "config/AppPaths.h"
@@ -36,49 +35,30 @@ std::string suffix(int i) { return kvx::platform::javaHomeSuffix(i); }
 class JvmDiscoveryTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        savedExecutableDir_ = kvx::executableDir();
-        savedStartupDir_ = kvx::startupDir();
-        std::random_device seed;
-        root_ = fs::temp_directory_path() / ("kvx-jre-" + std::to_string(seed()));
-        fs::create_directories(root_ / "app");
-        fs::create_directories(root_ / "start");
+        root_ = tree_.root();
         sep_ = std::string(1, kvx::platform::nativeSeparator());
-        appDir_ = (root_ / "app").string() + sep_;
-        startDir_ = (root_ / "start").string() + sep_;
-        kvx::setApplicationPaths((appDir_ + "run.exe").c_str(), startDir_.c_str());
+        appDir_ = tree_.appDir();
+        startDir_ = tree_.startDir();
         unsetVariable("JRE_HOME");
         unsetVariable("JAVA_HOME");
-    }
-    void TearDown() override {
-        kvx::setApplicationPaths(savedExecutableDir_, savedStartupDir_);
-        std::error_code ignored;
-        fs::remove_all(root_, ignored);
     }
 
     // Creates the file `relative` (may contain either separator) under the root and
     // returns the root-based path as written.
-    std::string touch(const std::string& relative) {
-        fs::path file = root_ / relative;
-        fs::create_directories(file.parent_path());
-        std::ofstream(file) << "runtime";
-        return (root_ / relative).string();
-    }
+    std::string touch(const std::string& relative) { return tree_.touch(relative, "runtime"); }
     std::string dir(const std::string& relative) {
         fs::create_directories(root_ / relative);
         return (root_ / relative).string();
     }
     AppString home(const std::string& relative) { return AppString((root_ / relative).string().c_str()); }
 
+    kvx::test::AppTree tree_{"kvx-jre-", "run.exe", "start"};
     fs::path root_;
     std::string sep_;
     std::string appDir_;
     std::string startDir_;
     SavedVariable jreHome_{"JRE_HOME"};
     SavedVariable javaHome_{"JAVA_HOME"};
-
-private:
-    AppString savedExecutableDir_;
-    AppString savedStartupDir_;
 };
 
 }  // namespace

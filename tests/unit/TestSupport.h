@@ -8,7 +8,9 @@
 #include <string>
 
 #include "base/AppString.h"
+#include "config/AppPaths.h"
 #include "platform/Environment.h"
+#include "platform/FileSystem.h"
 
 namespace kvx::test {
 
@@ -41,6 +43,45 @@ public:
 
 private:
     std::filesystem::path path_;
+};
+
+// A temporary tree <root>/app/ and <root>/<startName>/, published as the executable's
+// directory (with the executable <root>/app/<exeName>) and the start-up directory. The
+// process-wide paths are put back when the tree goes.
+class AppTree {
+public:
+    AppTree(const char* prefix, const char* exeName, const char* startName)
+        : root_(prefix), savedExecutableDir_(executableDir()), savedStartupDir_(startupDir()) {
+        const std::string sep(1, platform::nativeSeparator());
+        std::filesystem::create_directories(root_.path() / "app");
+        std::filesystem::create_directories(root_.path() / startName);
+        appDir_ = (root_.path() / "app").string() + sep;
+        startDir_ = (root_.path() / startName).string() + sep;
+        setApplicationPaths((appDir_ + exeName).c_str(), startDir_.c_str());
+    }
+    ~AppTree() { setApplicationPaths(savedExecutableDir_, savedStartupDir_); }
+    AppTree(const AppTree&) = delete;
+    AppTree& operator=(const AppTree&) = delete;
+
+    const std::filesystem::path& root() const { return root_.path(); }
+    // The executable's and the start-up directory, each ending in the native separator.
+    const std::string& appDir() const { return appDir_; }
+    const std::string& startDir() const { return startDir_; }
+
+    // Creates the file `relative` under the root (with its directories); returns its path.
+    std::string touch(const std::string& relative, const std::string& content) const {
+        std::filesystem::path file = root_.path() / relative;
+        std::filesystem::create_directories(file.parent_path());
+        std::ofstream(file) << content;
+        return file.string();
+    }
+
+private:
+    TempDir root_;
+    AppString savedExecutableDir_;
+    AppString savedStartupDir_;
+    std::string appDir_;
+    std::string startDir_;
 };
 
 inline void unsetVariable(const char* name) { platform::unsetEnv(name); }
