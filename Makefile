@@ -6,6 +6,8 @@ JDK_HOME ?= /usr/lib/jvm/java-17-openjdk-amd64
 JAVAC := $(JDK_HOME)/bin/javac
 JAR := $(JDK_HOME)/bin/jar
 PYTHON := /usr/bin/python3
+# Worktrees of one repository share compiler-cache hits.
+export CCACHE_BASEDIR := $(CURDIR)
 STAMP := build/.bootstrap-ok
 
 .PHONY: all bootstrap host win32 win64 java demo test unit-host unit-win32 e2e-wine e2e-jvm bench fuzz clean

@@ -1,12 +1,11 @@
 #include "launcher/Launch.h"
 
-#include <cstdio>
-
 #include "base/GrowBuffer.h"
 #include "base/StringPool.h"
 #include "config/AppPaths.h"
 #include "config/ConfigStore.h"
 #include "jre/ClassPath.h"
+#include "jre/JavaVersion.h"
 #include "jre/JvmDiscovery.h"
 #include "jre/JvmHost.h"
 #include "launcher/Messages.h"
@@ -30,17 +29,6 @@ void addOptionsOfKey(const ConfigStore& store, StringPool& pool, JvmHost& host, 
 }
 
 }  // namespace
-
-void parseMajorMinor(const char* text, int& major, int& minor) {
-    // Numbers that the text does not yield count as 0, so "1" reads as 1.0.
-    major = 0;
-    minor = 0;
-    if (text) std::sscanf(text, "%d.%d", &major, &minor);
-}
-
-bool versionTooLow(int runningMajor, int runningMinor, int requiredMajor, int requiredMinor) {
-    return runningMajor < requiredMajor || (runningMajor == requiredMajor && runningMinor < requiredMinor);
-}
 
 LaunchOutcome runLaunchSteps(ConfigStore& store, JvmHost& host, int argCount, const char* const* args) {
     LaunchOutcome outcome;
@@ -75,11 +63,14 @@ LaunchOutcome runLaunchSteps(ConfigStore& store, JvmHost& host, int argCount, co
             outcome.code = LAUNCH_VERSION_UNKNOWN;
             return outcome;
         }
-        parseMajorMinor(minJre.c_str(), outcome.requiredMajor, outcome.requiredMinor);
-        parseMajorMinor(version.c_str(), outcome.runningMajor, outcome.runningMinor);
+        JavaVersion required = parseJavaVersion(minJre.c_str());
+        JavaVersion running = parseJavaVersion(version.c_str());
+        outcome.requiredMajor = required.major;
+        outcome.requiredMinor = required.minor;
+        outcome.runningMajor = running.major;
+        outcome.runningMinor = running.minor;
         // A runtime that reports no version at all (null) is not held back by the minimum.
-        if (!version.isEmpty() && versionTooLow(outcome.runningMajor, outcome.runningMinor, outcome.requiredMajor,
-                          outcome.requiredMinor)) {
+        if (!version.isEmpty() && isVersionBelow(running, required)) {
             outcome.code = LAUNCH_VERSION_TOO_LOW;
             return outcome;
         }

@@ -26,9 +26,4 @@ LaunchOutcome runLaunchSteps(ConfigStore& store, JvmHost& host, int argCount, co
 // The whole launch: the steps above, then the failure message when one occurred.
 void launch(int argCount, const char* const* args);
 
-// "%d.%d" of a version text; numbers that are not there count as 0.
-void parseMajorMinor(const char* text, int& major, int& minor);
-// True when running major.minor is below required major.minor.
-bool versionTooLow(int runningMajor, int runningMinor, int requiredMajor, int requiredMinor);
-
 }  // namespace kvx

@@ -1,0 +1,25 @@
+#pragma once
+// Java version numbers as the launcher compares them: the first two numbers of a version
+// text ("1.8.0_292" is 1.8, "17.0.9" is 17.0, "21" is 21.0), read without starting Java.
+
+#include <cstdint>
+
+#include "base/AppString.h"
+
+namespace kvx {
+
+struct JavaVersion {
+    int32_t major = 0;
+    int32_t minor = 0;
+};
+
+// The "%d.%d" of `text`: numbers that are not there count as 0, and numbers beyond the
+// range of int32 stop at its limits instead of wrapping, so every build reads a text alike.
+JavaVersion parseJavaVersion(const char* text);
+// True when `running` is below `required`, comparing major first, then minor, as numbers.
+bool isVersionBelow(JavaVersion running, JavaVersion required);
+// The JAVA_VERSION value of the `release` file in the Java home `home` (which may end in a
+// separator or not), without its quotes; empty when the file or the line is missing.
+AppString readReleaseVersion(const AppString& home);
+
+}  // namespace kvx
