@@ -34,9 +34,9 @@ def run(kvxpack):
 
 @pytest.fixture
 def stub(tmp_path):
-    """A stand-in launcher: any bytes do, these start like an executable."""
+    """A stand-in Linux launcher: kvxpack copies it as it is (a Windows one would be edited)."""
     path = tmp_path / "stub.bin"
-    path.write_bytes(b"MZ" + bytes(range(256)) * 8 + b"stub-end")
+    path.write_bytes(b"\x7fELF" + bytes(range(256)) * 8 + b"stub-end")
     return path
 
 

@@ -45,10 +45,11 @@ def pack_and_check(run, stub, jar, tmp_path, text):
     comment = tail[record_at + 22:]
     assert tail[record_at:record_at + 20] == read_tail(jar, 22)[:20]
     assert struct.unpack_from("<H", tail, record_at + 20) == (len(comment),)
-    assert comment.endswith(text) and comment[:-len(text)].strip(b"\r\n") == b""
+    # A zero byte ends the text, so that nothing appended later (a signature) adds to it.
+    assert comment.endswith(text + b"\0") and comment[:-len(text) - 1].strip(b"\r\n") == b""
     # And the launcher, wherever its search stops, reads the same lines.
     seen = launcher_text(tail)
-    assert seen.lstrip(b"\r\n") == text
+    assert seen.lstrip(b"\r\n") == text + b"\0"
     return comment
 
 
@@ -58,14 +59,15 @@ def test_entry_count_and_directory_size_forming_the_signature(run, stub, tmp_pat
     jar = forged_archive(tmp_path / "count.jar", 0x4B50, 0xE0605, 0)
     assert read_tail(jar, 12)[:4] == END_SIGNATURE
     comment = pack_and_check(run, stub, jar, tmp_path, text_of_length(300))
-    assert len(comment) == 300 + 10
+    assert len(comment) == 300 + 1 + 10
 
 
 def test_directory_offset_and_comment_length_forming_the_signature(run, stub, tmp_path):
     # A directory at 0x054B5000 (about 89 MB in) ends its offset field with P K 5, and a text
     # length of 6 modulo 256 puts 6 after it: the launcher would skip the first 17 bytes.
+    # (The comment is the text and its closing zero byte.)
     jar = forged_archive(tmp_path / "offset.jar", 1, 46, 0x054B5000)
-    comment = pack_and_check(run, stub, jar, tmp_path, text_of_length(262))
+    comment = pack_and_check(run, stub, jar, tmp_path, text_of_length(261))
     assert len(comment) != 262
 
 

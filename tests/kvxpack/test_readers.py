@@ -25,7 +25,7 @@ def test_python_zipfile_reads_every_entry(packed_hello, hello_jar):
         for name in original.namelist():
             assert packed.read(name) == original.read(name)
         assert packed.testzip() is None
-        assert packed.comment == b"mainclass hello.Main\r\noption -Xmx32m\r\n"
+        assert packed.comment == b"mainclass hello.Main\r\noption -Xmx32m\r\n\0"
 
 
 def test_unzip_lists_and_tests_the_archive(packed_hello):
@@ -72,7 +72,7 @@ def test_zip64_archive_is_read_by_java_python_and_unzip(run, stub, hello_jar, tm
     (end64,) = struct.unpack_from("<Q", jar_bytes, locator + 8)
     assert struct.unpack_from("<Q", data, prefix + locator + 8) == (end64 + prefix,)
     assert data[prefix + locator + 16:prefix + record + 20] == jar_bytes[locator + 16:record + 20]
-    assert launcher_text(data) == b"mainclass hello.Main\r\n"
+    assert launcher_text(data) == b"mainclass hello.Main\r\n\0"
 
     java = run_java(out, "z64")
     assert java.returncode == 0 and "  arg[0] = z64" in java.stdout, java.stderr
@@ -88,4 +88,4 @@ def test_empty_archive_is_accepted(run, stub, tmp_path):
         pass
     out = tmp_path / "empty.exe"
     assert run("--stub", stub, "--jar", empty, "--main", "a.B", "-o", out).returncode == 0
-    assert out.read_bytes() == stub.read_bytes() + empty.read_bytes()[:20] + b"\x0f\x00mainclass a.B\r\n"
+    assert out.read_bytes() == stub.read_bytes() + empty.read_bytes()[:20] + b"\x10\x00mainclass a.B\r\n\0"

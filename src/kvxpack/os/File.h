@@ -17,7 +17,8 @@ public:
 
     // Opens a regular file for reading; directories and devices are refused.
     [[nodiscard]] bool openRead(const std::string& path);
-    // Creates a file that must not exist yet, for writing; nameTaken() tells that it did.
+    // Creates a file that must not exist yet, for writing and reading back; nameTaken() tells
+    // that it did.
     [[nodiscard]] bool createNew(const std::string& path);
     [[nodiscard]] bool nameTaken() const { return nameTaken_; }
 
@@ -27,6 +28,8 @@ public:
     [[nodiscard]] bool readAt(std::uint64_t offset, void* buffer, std::size_t length);
     // Appends all of `data` at the current end.
     [[nodiscard]] bool write(const void* data, std::size_t length);
+    // Overwrites `length` bytes at `offset` (a header field patched after the data is known).
+    [[nodiscard]] bool writeAt(std::uint64_t offset, const void* data, std::size_t length);
     // Closes the file; a failure here means written data may not have reached the disk.
     [[nodiscard]] bool close();
 

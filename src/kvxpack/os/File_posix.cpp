@@ -45,7 +45,7 @@ bool File::openRead(const std::string& path) {
 
 bool File::createNew(const std::string& path) {
     release();
-    const int created = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    const int created = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (created < 0) {
         nameTaken_ = errno == EEXIST;
         recordSystemError();
@@ -95,6 +95,22 @@ bool File::write(const void* data, std::size_t length) {
             return false;
         }
         from += put;
+        length -= static_cast<std::size_t>(put);
+    }
+    return true;
+}
+
+bool File::writeAt(std::uint64_t offset, const void* data, std::size_t length) {
+    const auto* from = static_cast<const unsigned char*>(data);
+    while (length > 0) {
+        const ssize_t put = ::pwrite(fd(handle_), from, length, static_cast<off_t>(offset));
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) {
+            recordSystemError();
+            return false;
+        }
+        from += put;
+        offset += static_cast<std::uint64_t>(put);
         length -= static_cast<std::size_t>(put);
     }
     return true;

@@ -41,7 +41,7 @@ bool File::openRead(const std::string& path) {
 
 bool File::createNew(const std::string& path) {
     release();
-    HANDLE created = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE created = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (created == INVALID_HANDLE_VALUE) {
         const DWORD code = GetLastError();
         nameTaken_ = code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS;
@@ -99,6 +99,26 @@ bool File::write(const void* data, std::size_t length) {
             return false;
         }
         from += put;
+        length -= put;
+    }
+    return true;
+}
+
+bool File::writeAt(std::uint64_t offset, const void* data, std::size_t length) {
+    const auto* from = static_cast<const unsigned char*>(data);
+    while (length > 0) {
+        // The file pointer moves with a positioned write; the caller patches only once it is done appending.
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(offset & 0xFFFFFFFFu);
+        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        const DWORD wanted = static_cast<DWORD>(length < MAX_TRANSFER ? length : MAX_TRANSFER);
+        DWORD put = 0;
+        if (!WriteFile(native(handle_), from, wanted, &put, &at) || put == 0) {
+            recordSystemError();
+            return false;
+        }
+        from += put;
+        offset += put;
         length -= put;
     }
     return true;

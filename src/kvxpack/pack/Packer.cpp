@@ -7,6 +7,7 @@
 #include "os/FileSystem.h"
 #include "os/TempOutput.h"
 #include "pack/CommentPlacement.h"
+#include "stub/StubImage.h"
 #include "zip/EndRecord.h"
 
 namespace kvxpack {
@@ -59,11 +60,11 @@ bool copyRange(Input& from, std::uint64_t length, File& to, std::vector<unsigned
 
 }  // namespace
 
-std::string builtStubPath(StubArch arch) {
+std::string builtStubPath(StubArch arch, bool console) {
     const std::string self = executablePath();
     if (self.empty()) return std::string();
-    const char* relative = arch == StubArch::X86   ? "../win32/kvx.exe"
-                           : arch == StubArch::X64 ? "../win64/kvx.exe"
+    const char* relative = arch == StubArch::X86   ? (console ? "../win32/kvxc.exe" : "../win32/kvx.exe")
+                           : arch == StubArch::X64 ? (console ? "../win64/kvxc.exe" : "../win64/kvx.exe")
                                                    : "../host/kvx";
     return directoryOf(self) + relative;
 }
@@ -73,10 +74,12 @@ PackOutcome pack(const PackRequest& request) {
     std::string text;
     if (!buildText(request, text, error)) return refused(error);
 
-    const std::string stubPath = request.stubPath.empty() ? builtStubPath(request.arch) : request.stubPath;
+    const std::string stubPath =
+        request.stubPath.empty() ? builtStubPath(request.arch, request.resources.console) : request.stubPath;
     if (stubPath.empty()) return refused("cannot tell where kvxpack runs from; give --stub");
-    Input stub;
-    if (!openInput(stubPath, stub)) return refused("cannot read stub " + stubPath + ": " + stub.file.lastError());
+    StubImage stub;
+    if (!stub.load(stubPath, request.resources, error)) return refused(error);
+    const std::uint64_t stubSize = stub.bytes().size();
 
     Input jar;
     if (!openInput(request.jarPath, jar)) {
@@ -90,19 +93,21 @@ PackOutcome pack(const PackRequest& request) {
         return refused("the archive's end record would hide the configuration text from the launcher; "
                        "add or remove a line");
     }
-    const std::uint64_t total = stub.size + record.offset + END_RECORD_SIZE + comment.size();
+    const std::uint64_t total = stubSize + record.offset + END_RECORD_SIZE + comment.size();
     if (total > LAUNCHER_FILE_LIMIT) return refused("the executable would reach 4 GiB, which the launcher cannot read");
 
     TempOutput output;
     if (!output.create(request.outPath, error)) return writeFailed(error);
     std::vector<unsigned char> buffer(COPY_BUFFER_SIZE);
-    if (!copyRange(stub, stub.size, output.file(), buffer, error)) return writeFailed("stub " + error);
+    if (!output.file().write(stub.bytes().data(), stub.bytes().size())) {
+        return writeFailed("write failed: " + output.file().lastError());
+    }
     // The Zip64 locator (when there is one) and the end record close the file, with the comment.
     const std::uint64_t body = record.zip64 ? record.offset - ZIP64_LOCATOR_SIZE : record.offset;
     if (!copyRange(jar, body, output.file(), buffer, error)) return writeFailed(request.jarPath + " " + error);
     std::string tail;
     if (record.zip64) {
-        const auto locator = shiftedLocator(record, stub.size);
+        const auto locator = shiftedLocator(record, stubSize);
         tail.append(locator.begin(), locator.end());
     }
     const EndRecord placed = withCommentLength(record, comment.size());
@@ -111,6 +116,7 @@ PackOutcome pack(const PackRequest& request) {
     if (!output.file().write(tail.data(), tail.size())) {
         return writeFailed("write failed: " + output.file().lastError());
     }
+    if (!stub.seal(output.file(), error)) return writeFailed(error);
     if (!output.commit(error)) return writeFailed(error);
     return {};
 }
