@@ -53,7 +53,9 @@ def bmp_file(width, height, bits=24):
     stride = (width * bits + 31) // 32 * 4
     pixels = bytes(((x + y * 5) & 0xFF) for y in range(height) for x in range(stride))
     info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, bits, 0, len(pixels), 2835, 2835, 0, 0)
-    return b"BM" + struct.pack("<IHHI", 14 + len(info) + len(pixels), 0, 0, 14 + len(info)) + info + pixels
+    palette = b"".join(bytes((i, 255 - i, i // 2, 0)) for i in range(1 << bits)) if bits <= 8 else b""
+    head = info + palette
+    return b"BM" + struct.pack("<IHHI", 14 + len(head) + len(pixels), 0, 0, 14 + len(head)) + head + pixels
 
 
 def pe_offsets(data):

@@ -17,8 +17,7 @@ public:
 
     // Opens a regular file for reading; directories and devices are refused.
     [[nodiscard]] bool openRead(const std::string& path);
-    // Creates a file that must not exist yet, for writing and reading back; nameTaken() tells
-    // that it did.
+    // Creates a file that must not exist yet, for writing; nameTaken() tells that it did.
     [[nodiscard]] bool createNew(const std::string& path);
     [[nodiscard]] bool nameTaken() const { return nameTaken_; }
 

@@ -45,7 +45,7 @@ bool File::openRead(const std::string& path) {
 
 bool File::createNew(const std::string& path) {
     release();
-    const int created = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    const int created = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (created < 0) {
         nameTaken_ = errno == EEXIST;
         recordSystemError();

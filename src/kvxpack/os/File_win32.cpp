@@ -41,7 +41,7 @@ bool File::openRead(const std::string& path) {
 
 bool File::createNew(const std::string& path) {
     release();
-    HANDLE created = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE created = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (created == INVALID_HANDLE_VALUE) {
         const DWORD code = GetLastError();
         nameTaken_ = code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS;

@@ -7,6 +7,7 @@
 #include "os/FileSystem.h"
 #include "os/TempOutput.h"
 #include "pack/CommentPlacement.h"
+#include "stub/ImageWriter.h"
 #include "stub/StubImage.h"
 #include "zip/EndRecord.h"
 
@@ -40,7 +41,8 @@ bool buildText(const PackRequest& request, std::string& text, std::string& error
     return true;
 }
 
-bool copyRange(Input& from, std::uint64_t length, File& to, std::vector<unsigned char>& buffer, std::string& error) {
+bool copyRange(Input& from, std::uint64_t length, ImageWriter& to, std::vector<unsigned char>& buffer,
+               std::string& error) {
     std::uint64_t offset = 0;
     while (offset < length) {
         const std::size_t chunk =
@@ -99,12 +101,13 @@ PackOutcome pack(const PackRequest& request) {
     TempOutput output;
     if (!output.create(request.outPath, error)) return writeFailed(error);
     std::vector<unsigned char> buffer(COPY_BUFFER_SIZE);
-    if (!output.file().write(stub.bytes().data(), stub.bytes().size())) {
-        return writeFailed("write failed: " + output.file().lastError());
+    ImageWriter image(output.file());
+    if (!image.write(stub.bytes().data(), stub.bytes().size())) {
+        return writeFailed("write failed: " + image.lastError());
     }
     // The Zip64 locator (when there is one) and the end record close the file, with the comment.
     const std::uint64_t body = record.zip64 ? record.offset - ZIP64_LOCATOR_SIZE : record.offset;
-    if (!copyRange(jar, body, output.file(), buffer, error)) return writeFailed(request.jarPath + " " + error);
+    if (!copyRange(jar, body, image, buffer, error)) return writeFailed(request.jarPath + " " + error);
     std::string tail;
     if (record.zip64) {
         const auto locator = shiftedLocator(record, stubSize);
@@ -113,10 +116,10 @@ PackOutcome pack(const PackRequest& request) {
     const EndRecord placed = withCommentLength(record, comment.size());
     tail.append(placed.bytes.begin(), placed.bytes.end());
     tail += comment;
-    if (!output.file().write(tail.data(), tail.size())) {
-        return writeFailed("write failed: " + output.file().lastError());
+    if (!image.write(tail.data(), tail.size())) {
+        return writeFailed("write failed: " + image.lastError());
     }
-    if (!stub.seal(output.file(), error)) return writeFailed(error);
+    if (!stub.seal(image, error)) return writeFailed(error);
     if (!output.commit(error)) return writeFailed(error);
     return {};
 }

@@ -79,8 +79,8 @@ bool PeImage::parse(Bytes file, std::string& error, bool wholeImage) {
         return false;
     }
     if (!isPowerOfTwo(field32(OPT_SECTION_ALIGNMENT)) || !isPowerOfTwo(field32(OPT_FILE_ALIGNMENT)) ||
-        field32(OPT_FILE_ALIGNMENT) > field32(OPT_SECTION_ALIGNMENT)) {
-        error = "PE alignments are not powers of two";
+        field32(OPT_FILE_ALIGNMENT) > field32(OPT_SECTION_ALIGNMENT) || field32(OPT_FILE_ALIGNMENT) > 0x10000) {
+        error = "PE alignments are not powers of two up to 64 KiB";
         return false;
     }
     sectionTableAt_ = optionalAt_ + optionalSize;
@@ -187,7 +187,7 @@ bool PeImage::writeResources(const ResourceTree& tree, std::string& error) {
         --first;
         replace = true;
     }
-    if (resourceRva != 0 && !(replace && resourceRva == sections_[first].virtualAddress)) {
+    if ((!replace && first == 0) || (resourceRva != 0 && !(replace && resourceRva == sections_[first].virtualAddress))) {
         error = "the stub's resources are not in a resource section followed only by relocations";
         return false;
     }

@@ -4,7 +4,6 @@
 
 #include "ico/BitmapFile.h"
 #include "ico/IconFile.h"
-#include "pe/Checksum.h"
 #include "pe/Manifest.h"
 #include "pe/PeImage.h"
 #include "pe/VersionRecord.h"
@@ -22,7 +21,6 @@ constexpr std::uint16_t LANGUAGE_EN_US = 0x0409;
 constexpr std::uint16_t SPLASH_BITMAP_ID = 100;
 constexpr std::uint16_t MANIFEST_ID = 1;
 constexpr std::uint16_t VERSION_ID = 1;
-constexpr std::size_t SEAL_BUFFER_SIZE = 1u << 20;
 // Explorer shows the first icon group; named groups sort before numbered ones, so the
 // application icon stays first whatever ids the tray icons take.
 const std::u16string APPLICATION_ICON_NAME = u"APPICON";
@@ -177,27 +175,12 @@ bool StubImage::load(const std::string& path, const ResourceOptions& options, st
     return true;
 }
 
-bool StubImage::seal(File& output, std::string& error) const {
+bool StubImage::seal(ImageWriter& output, std::string& error) const {
     if (!pe_) return true;
-    std::uint64_t size = 0;
-    if (!output.size(size)) {
-        error = "cannot read back the output: " + output.lastError();
-        return false;
-    }
-    PeChecksum checksum;
-    Bytes buffer(SEAL_BUFFER_SIZE);
-    for (std::uint64_t at = 0; at < size;) {
-        const std::size_t chunk = static_cast<std::size_t>(size - at < buffer.size() ? size - at : buffer.size());
-        if (!output.readAt(at, buffer.data(), chunk)) {
-            error = "cannot read back the output: " + output.lastError();
-            return false;
-        }
-        checksum.add(buffer.data(), chunk, at);
-        at += chunk;
-    }
+    // The field was zero while the bytes were summed, as the checksum wants it.
     unsigned char field[4];
-    put32(field, checksum.finish(size));
-    if (!output.writeAt(checksumAt_, field, sizeof field)) {
+    put32(field, output.checksum().finish(output.size()));
+    if (!output.file().writeAt(checksumAt_, field, sizeof field)) {
         error = "cannot write the image checksum: " + output.lastError();
         return false;
     }

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "cli/CommandLine.h"
-#include "os/File.h"
 #include "pe/Bytes.h"
+#include "stub/ImageWriter.h"
 
 namespace kvxpack {
 
@@ -19,9 +19,9 @@ public:
 
     const Bytes& bytes() const { return bytes_; }
 
-    // Reads the finished `output` back and writes the image checksum into it (a Windows
-    // launcher only). The checksum covers the whole file, archive included.
-    [[nodiscard]] bool seal(File& output, std::string& error) const;
+    // Writes the image checksum of everything `output` has written into the file (a Windows
+    // launcher only): the checksum covers the whole file, archive included.
+    [[nodiscard]] bool seal(ImageWriter& output, std::string& error) const;
 
 private:
     Bytes bytes_;
