@@ -19,7 +19,8 @@ with zipfile.ZipFile(sys.argv[1], "w", zipfile.ZIP_STORED) as archive:
     for i in range(64):
         archive.writestr(f"lib/part{i:02}.bin", os.urandom(4 << 20))
 PY
-head -c 300000 /dev/urandom > "$work/stub"
+# A stand-in Linux launcher (copied as it is): the ELF magic, then random bytes.
+{ printf '\177ELF'; head -c 300000 /dev/urandom; } > "$work/stub"
 jar_mib=$(( $(stat -c %s "$work/app.jar") / 1048576 ))
 
 now_ns() { date +%s%N; }

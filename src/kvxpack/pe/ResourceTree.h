@@ -38,6 +38,10 @@ struct ResourceItem {
     Bytes data;
 };
 
+inline bool operator==(const ResourceItem& a, const ResourceItem& b) {
+    return a.codePage == b.codePage && a.data == b.data;
+}
+
 using LanguageMap = std::map<std::uint16_t, ResourceItem>;
 using NameMap = std::map<ResourceName, LanguageMap>;
 using TypeMap = std::map<ResourceName, NameMap>;
