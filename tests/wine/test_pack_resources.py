@@ -91,3 +91,24 @@ def test_console_launcher_starts_the_application(wine, builds, pack, testjvm, tm
     pe = int.from_bytes(exe.read_bytes()[0x3C:0x40], "little")
     assert exe.read_bytes()[pe + 24 + 68] == 3  # the console subsystem
     JavaApp(wine, exe, jvm, tmp_path).launch(["a"], script=["class app/Main"]).check_success()
+
+
+@pytest.mark.parametrize("arch", ARCHES)
+def test_signed_executable_reads_the_same_configuration(java_app, tmp_path, arch):
+    import shutil
+    osslsigncode, openssl = shutil.which("osslsigncode"), shutil.which("openssl")
+    assert osslsigncode and openssl, "osslsigncode or openssl is missing: run tools/bootstrap"
+    subprocess.run([openssl, "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj", "/CN=kvx test",
+                    "-keyout", str(tmp_path / "key.pem"), "-out", str(tmp_path / "cert.pem")],
+                   check=True, capture_output=True, timeout=120)
+    app = java_app(arch, options=("-Xmx32m",), properties=("signed=yes",))
+    before = app.launch(["a"], script=["class app/Main"])
+    before.check_success()
+    unsigned = app.exe.with_name("unsigned.exe")
+    app.exe.rename(unsigned)
+    subprocess.run([osslsigncode, "sign", "-certs", str(tmp_path / "cert.pem"), "-key", str(tmp_path / "key.pem"),
+                    "-in", str(unsigned), "-out", str(app.exe)], check=True, capture_output=True, timeout=120)
+    assert app.exe.stat().st_size > unsigned.stat().st_size
+    after = app.launch(["a"], script=["class app/Main"])
+    after.check_success()
+    assert after.options == before.options, after.describe()
