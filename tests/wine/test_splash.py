@@ -119,6 +119,8 @@ def test_picture_is_centred_upright_and_closes_after_main(java_app, wine, builds
     assert code == 0, output
     assert [fields.get(k) for k in ("x", "y", "width", "height", "title")] == \
         ["312", "234", "400", "300", "Please wait ..."], output
+    # The object comes from the class's own ()V constructor.
+    assert launch.has("getmethod %s <init> ()V" % SPLASH), launch.describe()
     assert any(l.startswith(GET_RETURNED + SPLASH + "#") for l in launch.lines), launch.describe()
     # Gone about 750 ms after main returned, long before the keeper thread let the process end.
     after_main = number(fields, "gone_ms", output) - number(fields, "marker_ms", output)
