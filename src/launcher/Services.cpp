@@ -2,13 +2,8 @@
 
 namespace kvx {
 
-// No splash bitmap and no tray natives exist in this build: nothing was started, so
-// nothing is to close or release.
-void startSplashIfPresent() {}
+// No tray natives exist in this build yet: nothing was started, so nothing is to release.
 void startTrayServices() {}
-void splashAfterMain() {}
-void splashAfterError() {}
 void releaseAllTrayIcons() {}
-void* splashOwnerWindow() { return nullptr; }
 
 }  // namespace kvx
