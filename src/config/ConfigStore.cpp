@@ -50,7 +50,15 @@ bool readSideFile(const AppString& modulePath, AppString& text) {
         AppString name = sideFileName(modulePath, extension);
         if (name.isEmpty() || !isReadablePath(name.c_str())) continue;
         // A read that fails or stops short keeps exactly the bytes that were read.
-        if (platform::appendFileContents(name.c_str(), text)) return true;
+        AppString bytes;
+        if (!platform::appendFileContents(name.c_str(), bytes)) continue;
+        // A byte-order mark (as Notepad saves UTF-8) would hide the first line's key.
+        int32_t skip = bytes.length() >= 3 && bytes.c_str()[0] == '\xEF' && bytes.c_str()[1] == '\xBB' &&
+                               bytes.c_str()[2] == '\xBF'
+                           ? 3
+                           : 0;
+        text.append(bytes.c_str() + skip, bytes.length() - skip);
+        return true;
     }
     return false;
 }
@@ -59,12 +67,14 @@ ConfigStore::ConfigStore() {
     setLength(0);
     // The start-up directory first, before anything can change the working directory.
     AppString startup = startupDirFrom(platform::currentDirectory());
+    // The ANSI form (on Windows the short one where needed) of the path: everything built
+    // from it (side file, class path, properties) must be ANSI text that names the file.
     modulePath_ = platform::modulePath();
+    modulePathHasNoAnsiForm_ = platform::modulePathHasNoAnsiForm();
     setApplicationPaths(modulePath_, startup);
     AppString sideText;
     readSideFile(modulePath_, sideText);
-    // The path just read serves again: the executable is asked for its name once.
-    EmbeddedConfigText embedded(modulePath_.c_str());
+    EmbeddedConfigText embedded;
     appendSideAndEmbedded(sideText, embedded);
 }
 
