@@ -1,5 +1,7 @@
 #include "config/ConfigStore.h"
 
+#include <cstring>
+
 #include "config/AppPaths.h"
 #include "config/EmbeddedConfigText.h"
 #include "config/EnvRefs.h"
@@ -12,6 +14,9 @@ namespace kvx {
 namespace {
 
 ConfigStore* currentStore = nullptr;
+
+constexpr char UTF8_BOM[] = "\xEF\xBB\xBF";
+constexpr int32_t UTF8_BOM_SIZE = 3;
 
 // The key's length of characters at `line` match `key`, letters A to Z without regard to
 // case; a line that ends first does not match.
@@ -53,9 +58,8 @@ bool readSideFile(const AppString& modulePath, AppString& text) {
         AppString bytes;
         if (!platform::appendFileContents(name.c_str(), bytes)) continue;
         // A byte-order mark (as Notepad saves UTF-8) would hide the first line's key.
-        int32_t skip = bytes.length() >= 3 && bytes.c_str()[0] == '\xEF' && bytes.c_str()[1] == '\xBB' &&
-                               bytes.c_str()[2] == '\xBF'
-                           ? 3
+        int32_t skip = bytes.length() >= UTF8_BOM_SIZE && std::memcmp(bytes.c_str(), UTF8_BOM, UTF8_BOM_SIZE) == 0
+                           ? UTF8_BOM_SIZE
                            : 0;
         text.append(bytes.c_str() + skip, bytes.length() - skip);
         return true;

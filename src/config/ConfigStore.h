@@ -41,6 +41,7 @@ public:
     bool modulePathHasNoAnsiForm() const { return modulePathHasNoAnsiForm_; }
 
 protected:
+    // Set by the real construction; a test's store sets it to see the launch's answer.
     bool modulePathHasNoAnsiForm_ = false;
 
 private:
