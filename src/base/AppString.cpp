@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/AppWideString.h"
 #include "platform/TextConversion.h"
 
 namespace kvx {
@@ -131,6 +132,17 @@ void AppString::assignWide(const uint16_t* units, int32_t count) {
     data_[written] = '\0';
     // The text ends at the first zero byte, wherever the units held a zero.
     setLength(static_cast<int32_t>(std::strlen(data_)));
+}
+
+bool AppString::assignWideExactly(const uint16_t* units, int32_t count) {
+    AppWideString original(units, count);
+    assignWide(original.data(), original.length());
+    AppWideString back;
+    back.assignNarrow(c_str(), length_);
+    bool same = back.length() == original.length();
+    for (int32_t i = 0; same && i < original.length(); ++i) same = back.data()[i] == original.data()[i];
+    if (!same) setLength(0);
+    return same;
 }
 
 void AppString::format(const char* pattern, ...) {

@@ -59,6 +59,9 @@ public:
 
     // Replaces the text with the ANSI form of `count` UTF-16 units (-1: up to a zero unit).
     void assignWide(const uint16_t* units, int32_t count);
+    // As assignWide, but only when the ANSI text stands for exactly these units (it converts
+    // back to them): false, with the text emptied, when the code page lacks a character.
+    bool assignWideExactly(const uint16_t* units, int32_t count);
     // printf-style formatting, bounded to the block (at least 1023 characters).
     void format(const char* pattern, ...);
     void formatV(const char* pattern, va_list args);

@@ -16,6 +16,19 @@ AppWideString::AppWideString(const uint16_t* units, int32_t count) {
     appendElements(units, count);
 }
 
+AppWideString::AppWideString(const AppWideString& other) : GrowBuffer<uint16_t>() {
+    setLength(0);
+    appendElements(other.data_, other.length_);
+}
+
+AppWideString& AppWideString::operator=(const AppWideString& other) {
+    if (this != &other) {
+        setLength(0);
+        appendElements(other.data_, other.length_);
+    }
+    return *this;
+}
+
 void AppWideString::setLength(int32_t n) {
     if (n < 0) n = 0;
     if (n == INT32_MAX) {

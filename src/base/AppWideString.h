@@ -13,9 +13,10 @@ public:
     AppWideString() = default;
     // Copies `count` units; -1 means up to the 16-bit zero; null gives empty text.
     AppWideString(const uint16_t* units, int32_t count = -1);
-    AppWideString(const AppWideString&) = default;
+    // Copies keep the terminator (the plain buffer copy would stop at the last unit).
+    AppWideString(const AppWideString& other);
     AppWideString(AppWideString&&) noexcept = default;
-    AppWideString& operator=(const AppWideString&) = default;
+    AppWideString& operator=(const AppWideString& other);
     AppWideString& operator=(AppWideString&&) noexcept = default;
     ~AppWideString() override = default;
 

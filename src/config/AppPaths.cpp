@@ -76,6 +76,11 @@ AppString resolveAppPath(const AppString& path) {
     return first;
 }
 
+AppString resolveBesideExecutable(const AppString& path) {
+    if (isPathSeparator(path.charAt(0, 0)) || path.charAt(1, 0) == ':') return path;
+    return executableDir() + path;
+}
+
 uint32_t fullPathFrom(const AppString& base, const char* path, char* buffer, uint32_t bufferSize) {
     if (!path) path = "";
     // A drive-relative value such as D:data is resolved by the system against that drive.

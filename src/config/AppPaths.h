@@ -27,6 +27,11 @@ bool isReadablePath(const char* path);
 // directory joined with `path` if readable, else the start-up directory's if readable,
 // else the executable's directory's.
 AppString resolveAppPath(const AppString& path);
+// Relative paths against the executable's directory only, never the start-up directory:
+// for everything that decides which code runs (`jvmdll`, `classpath`, `libs`), so that a
+// library or classes planted in the folder a user starts from are never picked up.
+// Absolute paths as `resolveAppPath` keeps them.
+AppString resolveBesideExecutable(const AppString& path);
 // GetFullPathNameA of `path` taken relative to `base`.
 uint32_t fullPathFrom(const AppString& base, const char* path, char* buffer, uint32_t bufferSize);
 // Changes the working directory to `value` resolved against the executable's directory;

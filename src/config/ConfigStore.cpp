@@ -1,5 +1,7 @@
 #include "config/ConfigStore.h"
 
+#include <cstring>
+
 #include "config/AppPaths.h"
 #include "config/EmbeddedConfigText.h"
 #include "config/EnvRefs.h"
@@ -12,6 +14,9 @@ namespace kvx {
 namespace {
 
 ConfigStore* currentStore = nullptr;
+
+constexpr char UTF8_BOM[] = "\xEF\xBB\xBF";
+constexpr int32_t UTF8_BOM_SIZE = 3;
 
 // The key's length of characters at `line` match `key`, letters A to Z without regard to
 // case; a line that ends first does not match.
@@ -50,7 +55,14 @@ bool readSideFile(const AppString& modulePath, AppString& text) {
         AppString name = sideFileName(modulePath, extension);
         if (name.isEmpty() || !isReadablePath(name.c_str())) continue;
         // A read that fails or stops short keeps exactly the bytes that were read.
-        if (platform::appendFileContents(name.c_str(), text)) return true;
+        AppString bytes;
+        if (!platform::appendFileContents(name.c_str(), bytes)) continue;
+        // A byte-order mark (as Notepad saves UTF-8) would hide the first line's key.
+        int32_t skip = bytes.length() >= UTF8_BOM_SIZE && std::memcmp(bytes.c_str(), UTF8_BOM, UTF8_BOM_SIZE) == 0
+                           ? UTF8_BOM_SIZE
+                           : 0;
+        text.append(bytes.c_str() + skip, bytes.length() - skip);
+        return true;
     }
     return false;
 }
@@ -59,12 +71,14 @@ ConfigStore::ConfigStore() {
     setLength(0);
     // The start-up directory first, before anything can change the working directory.
     AppString startup = startupDirFrom(platform::currentDirectory());
+    // The ANSI form (on Windows the short one where needed) of the path: everything built
+    // from it (side file, class path, properties) must be ANSI text that names the file.
     modulePath_ = platform::modulePath();
+    modulePathHasNoAnsiForm_ = platform::modulePathHasNoAnsiForm();
     setApplicationPaths(modulePath_, startup);
     AppString sideText;
     readSideFile(modulePath_, sideText);
-    // The path just read serves again: the executable is asked for its name once.
-    EmbeddedConfigText embedded(modulePath_.c_str());
+    EmbeddedConfigText embedded;
     appendSideAndEmbedded(sideText, embedded);
 }
 

@@ -36,6 +36,13 @@ public:
     AppString getAppHome() const;
     // The `forcecwd` value, environment-expanded; empty when absent.
     AppString getForceCwd() const;
+    // True when the executable's path cannot be written in the ANSI code page at all (not
+    // even in its short form): nothing that names the application's files can be built.
+    bool modulePathHasNoAnsiForm() const { return modulePathHasNoAnsiForm_; }
+
+protected:
+    // Set by the real construction; a test's store sets it to see the launch's answer.
+    bool modulePathHasNoAnsiForm_ = false;
 
 private:
     void appendSideAndEmbedded(const AppString& sideText, const AppString& embeddedText);
@@ -52,7 +59,8 @@ namespace kvx {
 // ".config") in place of its 4-character extension, or added to a name without one.
 AppString sideFileName(const AppString& modulePath, const char* extension);
 // Appends the bytes of the executable's side file to `text`: the ".cfg" file, else the
-// ".config" one. False when neither could be read.
+// ".config" one; only regular files count, and a leading UTF-8 byte-order mark is skipped.
+// False when neither could be read.
 bool readSideFile(const AppString& modulePath, AppString& text);
 
 // The process-wide current store: set by the entry point right after construction and

@@ -33,9 +33,13 @@ AppString findEmbeddedConfig(const unsigned char* bytes, uint64_t size) {
     return text;
 }
 
-// The module path is never truncated: the platform grows its buffer past 260 characters,
-// so an executable in a long directory still finds its own configuration.
-EmbeddedConfigText::EmbeddedConfigText() : EmbeddedConfigText(platform::modulePath().c_str()) {}
+// The executable is opened by the path the system holds (never truncated, and on Windows
+// wide), so an executable in a long or non-ANSI directory still finds its configuration.
+EmbeddedConfigText::EmbeddedConfigText() {
+    platform::MappedFile file;
+    if (!file.openModuleTail(static_cast<uint64_t>(CONFIG_SEARCH_WINDOW))) return;
+    AppString::operator=(findEmbeddedConfig(file.data(), file.size()));
+}
 
 EmbeddedConfigText::EmbeddedConfigText(const char* path) {
     if (!path || !*path) return;

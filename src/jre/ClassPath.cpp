@@ -92,9 +92,21 @@ void scanInto(const AppString& directory, AppString& out, DirectoryIdList& ances
 
 }  // namespace
 
-AppString buildClassPath(const ConfigStore& store) {
+void appendNonEmptyEntries(const AppString& list, AppString& out) {
     const char separator = platform::classPathSeparator();
+    const char* text = list.c_str();
+    int32_t start = 0;
+    for (int32_t i = 0; i <= list.length(); ++i) {
+        if (i < list.length() && text[i] != separator) continue;
+        if (i > start) {
+            out.appendChar(separator);
+            out.append(text + start, i - start);
+        }
+        start = i + 1;
+    }
+}
 
+AppString buildClassPath(const ConfigStore& store) {
     AppString accumulator;
     store.find(AppString("classpath"), appendClassPathValue, &accumulator);
 
@@ -102,24 +114,19 @@ AppString buildClassPath(const ConfigStore& store) {
     AppString classPath = platform::modulePath();
     classPath.append(accumulator);
 
-    // Both are read before either is used; set to empty text still adds an (empty) entry.
+    // Both are read before either is used. Their empty entries are dropped: Java reads an
+    // empty entry as the current directory, which no one meant by an empty variable.
     AppString classpathVar;
     AppString classPathVar;
-    bool haveClasspath = platform::getEnv("CLASSPATH", classpathVar);
-    bool haveClassPath = platform::getEnv("CLASS_PATH", classPathVar);
-    if (haveClasspath) {
-        classPath.appendChar(separator);
-        classPath.append(classpathVar);
-    }
-    if (haveClassPath) {
-        classPath.appendChar(separator);
-        classPath.append(classPathVar);
-    }
+    platform::getEnv("CLASSPATH", classpathVar);
+    platform::getEnv("CLASS_PATH", classPathVar);
+    appendNonEmptyEntries(classpathVar, classPath);
+    appendNonEmptyEntries(classPathVar, classPath);
 
     StringPool libraryDirectories;
     store.find(AppString("libs"), addExpandedValue, &libraryDirectories);
     for (int32_t i = 0; i < libraryDirectories.count(); ++i) {
-        AppString directory = resolveAppPath(AppString(libraryDirectories.entry(i)));
+        AppString directory = resolveBesideExecutable(AppString(libraryDirectories.entry(i)));
         AppString archives;
         scanLibraryDirectory(directory, archives);
         if (!archives.isEmpty()) classPath.append(archives);
@@ -137,7 +144,7 @@ void appendClassPathValue(void* accumulator, const char* value) {
         while (*end != '\0' && *end != CLASSPATH_VALUE_SEPARATOR) ++end;
         if (end != piece) {
             out.appendChar(separator);
-            out.append(resolveAppPath(expandEnvRefs(AppString(piece, static_cast<int32_t>(end - piece)))));
+            out.append(resolveBesideExecutable(expandEnvRefs(AppString(piece, static_cast<int32_t>(end - piece)))));
         }
         if (*end == '\0') break;
         piece = end + 1;

@@ -11,8 +11,12 @@ class ConfigStore;
 class StringPool;
 
 AppString buildClassPath(const ConfigStore& store);
+// Appends the separator and each non-empty entry of the separator-joined `list` to `out`
+// (CLASSPATH and CLASS_PATH: an empty entry would mean the current directory to Java).
+void appendNonEmptyEntries(const AppString& list, AppString& out);
 // Callback for `classpath` values (context: the AppString accumulator): appends the
-// separator and one expanded, resolved entry per non-empty ";"-separated piece.
+// separator and one expanded entry, resolved beside the executable, per non-empty
+// ";"-separated piece.
 void appendClassPathValue(void* accumulator, const char* value);
 // Callback that adds an environment-expanded value to a StringPool (also used for the
 // `option` and `property` keys).

@@ -72,7 +72,7 @@ AppString findJvmLibrary(const ConfigStore& store) {
 AppString findJvmFromConfig(const ConfigStore& store) {
     AppString value = expandEnvRefs(store.get(AppString("jvmdll")));
     if (value.isEmpty()) return AppString();
-    AppString path = resolveAppPath(value);
+    AppString path = resolveBesideExecutable(value);
     if (!isReadablePath(path.c_str())) return AppString();
     return path;
 }

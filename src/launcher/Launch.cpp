@@ -33,6 +33,13 @@ void addOptionsOfKey(const ConfigStore& store, StringPool& pool, JvmHost& host, 
 LaunchOutcome runLaunchSteps(ConfigStore& store, JvmHost& host, int argCount, const char* const* args) {
     LaunchOutcome outcome;
 
+    // Without an ANSI path nothing that names the application's files can be passed on: say
+    // so instead of failing later as if no runtime existed.
+    if (store.modulePathHasNoAnsiForm()) {
+        outcome.code = LAUNCH_APP_PATH_NOT_ANSI;
+        return outcome;
+    }
+
     // 1. Working directory, before any option is built.
     AppString forceCwd = store.getForceCwd();
     if (!forceCwd.isEmpty()) setWorkingDir(forceCwd.c_str());

@@ -7,9 +7,14 @@
 
 namespace kvx::platform {
 
-// Full path of the running executable (empty when it cannot be had in full; the launcher
-// never works with a truncated path).
+// Full path of the running executable as ANSI text (empty when it cannot be had in full;
+// the launcher never works with a truncated path). Windows reads the path wide; where the
+// ANSI code page cannot hold it, its short (8.3) form stands in, and where that cannot be
+// held either, the result is empty and modulePathHasNoAnsiForm() tells why.
 AppString modulePath();
+// True when the executable's path exists but neither it nor its short form can be written
+// in the ANSI code page (always false on Linux, whose paths are bytes).
+bool modulePathHasNoAnsiForm();
 // The working directory (empty on failure).
 AppString currentDirectory();
 bool setCurrentDirectory(const char* path);

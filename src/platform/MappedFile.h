@@ -19,6 +19,9 @@ public:
 
     // Maps at least the last `tailBytes` bytes of `path` (the whole file when smaller).
     [[nodiscard]] bool openTail(const char* path, uint64_t tailBytes);
+    // The same for the running executable's own file, opened by the path the system holds
+    // (on Windows wide, so any install folder works).
+    [[nodiscard]] bool openModuleTail(uint64_t tailBytes);
     // The mapped bytes: the file's bytes from fileSize() - size() to its end.
     const unsigned char* data() const { return data_; }
     uint64_t size() const { return size_; }
@@ -26,6 +29,8 @@ public:
     void close();
 
 private:
+    bool mapTail(uint64_t tailBytes);
+
     const unsigned char* data_ = nullptr;
     uint64_t size_ = 0;
     uint64_t fileSize_ = 0;
@@ -35,8 +40,9 @@ private:
     uint64_t viewSize_ = 0;
 };
 
-// Reads the whole file at `path` and appends its bytes to `out`. Only bytes actually read
-// are appended. False when the file cannot be opened.
+// Reads the regular file at `path` and appends its bytes to `out`: at most the size it had
+// when opened, and only bytes actually read. False when the file cannot be opened or is not
+// a regular file (a FIFO, a device or a directory), which is never waited on.
 bool appendFileContents(const char* path, AppString& out);
 
 }  // namespace kvx::platform

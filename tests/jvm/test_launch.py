@@ -73,10 +73,11 @@ def test_archives_found_through_libs_and_classpath_load(pack, run, jars, tmp_pat
     assert "lib says hello from lib" in run(beside).stdout
 
 
-def test_environment_class_path_variables_are_appended_as_they_are(pack, run):
+def test_environment_class_path_variables_add_only_their_non_empty_entries(pack, run):
     exe = pack()
-    cp = properties(run(exe, env=clean_env(CLASSPATH="/x/a.jar", CLASS_PATH="")).stdout)["java.class.path"]
-    assert cp == exe + ":/x/a.jar:"
+    # An empty entry would put the current directory on the class path.
+    cp = properties(run(exe, env=clean_env(CLASSPATH="/x/a.jar::", CLASS_PATH="")).stdout)["java.class.path"]
+    assert cp == exe + ":/x/a.jar"
 
 
 def test_process_waits_for_non_daemon_threads(pack, run, tmp_path):

@@ -111,6 +111,16 @@ TEST_F(AppPathsTest, RelativePathTriesExecutableThenStartupDirectory) {
     EXPECT_EQ(str(kvx::resolveAppPath("")), appDir_);
 }
 
+TEST_F(AppPathsTest, BesideExecutableNeverFallsBackToTheStartupDirectory) {
+    std::string b = std::string("lib") + sep_ + "b.jar";  // only under the start-up directory
+    EXPECT_EQ(str(kvx::resolveBesideExecutable(b.c_str())), appDir_ + b);
+    EXPECT_EQ(str(kvx::resolveBesideExecutable("data/../x")), appDir_ + "data/../x");
+    EXPECT_EQ(str(kvx::resolveBesideExecutable("")), appDir_);
+    EXPECT_EQ(str(kvx::resolveBesideExecutable("/opt/x")), "/opt/x");
+    EXPECT_EQ(str(kvx::resolveBesideExecutable("\\opt\\x")), "\\opt\\x");
+    EXPECT_EQ(str(kvx::resolveBesideExecutable("C:x")), "C:x");
+}
+
 TEST_F(AppPathsTest, AbsolutePathsStayUnchanged) {
     EXPECT_EQ(str(kvx::resolveAppPath("/opt/x")), "/opt/x");
     EXPECT_EQ(str(kvx::resolveAppPath("\\opt\\x")), "\\opt\\x");

@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include <cstring>
 #include <string>
 
@@ -172,6 +176,52 @@ TEST(AppStringTest, WideConversionStopsAtZeroUnitAndKeepsNonAscii) {
     ASSERT_EQ(back.length(), 3);
     EXPECT_EQ(back.data()[0], 0x00E9);
     EXPECT_EQ(back.data()[2], 0x00E9);
+}
+
+TEST(AppStringTest, ExactWideConversionRefusesWhatTheCodePageLacks) {
+    // "é" exists in every code page the tests run under (1252 and UTF-8).
+    const uint16_t accented[] = {'C', ':', '\\', 0x00E9, 't', 0x00E9};
+    AppString s;
+    EXPECT_TRUE(s.assignWideExactly(accented, 6));
+    kvx::AppWideString back;
+    back.assignNarrow(s.c_str(), s.length());
+    EXPECT_EQ(back.length(), 6);
+    // "Ω" exists in UTF-8 but not in code page 1252, where it would become a substitute.
+    const uint16_t omega[] = {'C', ':', '\\', 0x03A9, 'm', 'e', 'g', 'a', 0};
+#ifdef _WIN32
+    const bool omegaFits = GetACP() == CP_UTF8;
+#else
+    const bool omegaFits = true;
+#endif
+    s = "stale";
+    EXPECT_EQ(s.assignWideExactly(omega, -1), omegaFits);
+    EXPECT_EQ(s.isEmpty(), !omegaFits);
+    if (omegaFits) {
+        EXPECT_EQ(s.length(), 3 + 2 + 4);
+    }
+    // A lone surrogate has no form in any code page.
+    const uint16_t lone[] = {'a', 0xD800, 'b'};
+    s = "stale";
+    EXPECT_FALSE(s.assignWideExactly(lone, 3));
+    EXPECT_EQ(s.length(), 0);
+    EXPECT_TRUE(s.assignWideExactly(accented, 0));
+}
+
+TEST(AppStringTest, WideCopiesKeepTheirTerminator) {
+    // Eight units fill a copy's smallest block exactly: a copy without its terminator has
+    // no unit at [8] at all, which AddressSanitizer reports.
+    const uint16_t units[] = {'a', 0x03A9, 'c', 'd', 'e', 'f', 'g', 'h'};
+    kvx::AppWideString source(units, 8);
+    kvx::AppWideString copy(source);
+    ASSERT_EQ(copy.length(), 8);
+    EXPECT_EQ(copy.data()[8], 0);
+    EXPECT_EQ(copy.data()[1], 0x03A9);
+    // Assigned over a longer text, the old units after the copy must not show through.
+    kvx::AppWideString assigned;
+    assigned.assignNarrow("a much longer text than the source, so the block is reused");
+    assigned = source;
+    ASSERT_EQ(assigned.length(), 8);
+    EXPECT_EQ(assigned.data()[8], 0);
 }
 
 TEST(AppStringTest, GrowthPastTheSizeLimitKeepsTheTextAndReportsExhaustion) {

@@ -155,14 +155,15 @@ TEST_F(JvmDiscoveryTest, OrderLettersSelectMethods) {
     EXPECT_EQ(str(kvx::findJvmLibrary(nothing)), "");
 }
 
-TEST_F(JvmDiscoveryTest, ConfiguredPathPrefersExecutableDirectoryOverStartupDirectory) {
+TEST_F(JvmDiscoveryTest, ConfiguredPathIsTakenBesideTheExecutableOnly) {
     std::string relative = "jre/bin/client/" + LIB;
     std::string text = "jvmdll " + relative + "\njre_order c\n";
     kvx::ConfigStore store("", text.c_str());
 
     EXPECT_EQ(str(kvx::findJvmFromConfig(store)), "");  // in neither place
+    // A runtime planted in the start-up directory is never loaded.
     touch("start/" + relative);
-    EXPECT_EQ(str(kvx::findJvmFromConfig(store)), startDir_ + relative);
+    EXPECT_EQ(str(kvx::findJvmFromConfig(store)), "");
     touch("app/" + relative);
     EXPECT_EQ(str(kvx::findJvmFromConfig(store)), appDir_ + relative);
     EXPECT_EQ(str(kvx::findJvmLibrary(store)), appDir_ + relative);

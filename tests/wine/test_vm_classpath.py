@@ -14,21 +14,22 @@ def test_classpath_lines_and_variables(java_app, tmp_path):
     app = java_app(classpath=("lib\\a.jar;;D:\\x", ";", "only.jar;missing.jar", "\\abs\\b.jar;/unix/c.jar"))
     touch(app.dir / "lib" / "a.jar")
     start = tmp_path / "start"
-    touch(start / "only.jar")
-    touch(start / "lib" / "a.jar")  # the executable's directory wins
-    launch = app.launch(script=["class app/Main"], cwd=start, env={"CLASSPATH": "", "CLASS_PATH": "E:\\y.jar"})
+    touch(start / "only.jar")  # planted in the start-up folder: never taken
+    touch(start / "lib" / "a.jar")
+    launch = app.launch(script=["class app/Main"], cwd=start,
+                        env={"CLASSPATH": ";", "CLASS_PATH": "E:\\y.jar;;F:\\z.jar;"})
     launch.check_success()
     home = windir(app.dir)
     assert launch.option("-Djava.class.path=").split(";") == [
-        winpath(app.exe), home + "lib\\a.jar", "D:\\x", winpath(start) + "/only.jar", home + "missing.jar",
-        "\\abs\\b.jar", "/unix/c.jar", "", "E:\\y.jar"], launch.describe()
+        winpath(app.exe), home + "lib\\a.jar", "D:\\x", home + "only.jar", home + "missing.jar",
+        "\\abs\\b.jar", "/unix/c.jar", "E:\\y.jar", "F:\\z.jar"], launch.describe()
 
 
-def test_empty_classpath_variable_leaves_a_trailing_separator(java_app):
+def test_empty_classpath_variables_add_nothing(java_app):
     app = java_app()
-    launch = app.launch(script=["class app/Main"], env={"CLASSPATH": ""})
+    launch = app.launch(script=["class app/Main"], env={"CLASSPATH": "", "CLASS_PATH": ""})
     launch.check_success()
-    assert launch.option("-Djava.class.path=") == winpath(app.exe) + ";", launch.describe()
+    assert launch.option("-Djava.class.path=") == winpath(app.exe), launch.describe()
 
 
 def test_libs_are_scanned_recursively(java_app, tmp_path):

@@ -8,8 +8,11 @@ ARCHES = ("win32", "win64")
 
 
 @pytest.mark.parametrize("arch", ARCHES)
-def test_options_in_order_and_arguments_reach_main(java_app, arch):
-    app = java_app(arch, options=("-Xmx64m", "-Xms8m"), properties=("x=1", "a.b=c d"))
+def test_options_in_order_and_arguments_reach_main(java_app, arch, tmp_path):
+    # The text lists a property first: options still come before every property.
+    config = tmp_path / "order.txt"
+    config.write_bytes(b"property x=1\r\noption -Xmx64m\r\nproperty a.b=c d\r\noption -Xms8m\r\n")
+    app = java_app(arch, config=config)
     args = ["one", "two words", 'say "hi"', "\u00e9t\u00e9", ""]
     launch = app.launch(args, script=["class app/Main", "main returns"])
     launch.check_success()

@@ -26,6 +26,8 @@ AppString modulePath() {
     return AppString();
 }
 
+bool modulePathHasNoAnsiForm() { return false; }
+
 AppString currentDirectory() {
     AppString dir;
     for (int32_t size = 256; size <= (1 << 20); size *= 2) {

@@ -1,5 +1,7 @@
 #include "platform/MappedFile.h"
 
+#include "platform/FileSystem.h"
+
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -11,9 +13,17 @@ MappedFile::~MappedFile() { close(); }
 
 bool MappedFile::openTail(const char* path, uint64_t tailBytes) {
     close();
-    int fd = ::open(path ? path : "", O_RDONLY | O_CLOEXEC);
+    // Without blocking: opening a FIFO for reading would wait for a writer for ever.
+    int fd = ::open(path ? path : "", O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return false;
     file_ = fd;
+    return mapTail(tailBytes);
+}
+
+bool MappedFile::openModuleTail(uint64_t tailBytes) { return openTail(modulePath().c_str(), tailBytes); }
+
+bool MappedFile::mapTail(uint64_t tailBytes) {
+    int fd = static_cast<int>(file_);
     struct stat st;
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
     fileSize_ = static_cast<uint64_t>(st.st_size);
@@ -44,19 +54,25 @@ void MappedFile::close() {
 }
 
 bool appendFileContents(const char* path, AppString& out) {
-    int fd = ::open(path ? path : "", O_RDONLY | O_CLOEXEC);
+    // Without blocking, so that a FIFO is refused below instead of waiting for a writer.
+    int fd = ::open(path ? path : "", O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return false;
+    // Only a regular file is read, and never past the size it had when opened: a device
+    // such as /dev/zero would otherwise be read until memory runs out.
     struct stat st;
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0) {
         ::close(fd);
         return false;
     }
-    // Read what is there, whatever the size said: a short read keeps only the bytes read.
+    uint64_t left = static_cast<uint64_t>(st.st_size);
+    // A short read keeps only the bytes read.
     char chunk[65536];
-    for (;;) {
-        ssize_t n = ::read(fd, chunk, sizeof chunk);
+    while (left > 0) {
+        size_t want = left < sizeof chunk ? static_cast<size_t>(left) : sizeof chunk;
+        ssize_t n = ::read(fd, chunk, want);
         if (n <= 0) break;
         out.append(chunk, static_cast<int32_t>(n));
+        left -= static_cast<uint64_t>(n);
     }
     ::close(fd);
     return true;

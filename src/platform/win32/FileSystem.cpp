@@ -5,24 +5,93 @@
 
 #include <cstring>
 
+#include "base/AppWideString.h"
+#include "platform/win32/WideModulePath.h"
+
 namespace kvx::platform {
 
-AppString modulePath() {
-    // The traditional 260-character buffer, grown for longer paths: a truncated module
-    // path is never used.
-    AppString path;
+namespace {
+
+// The executable's path, read once: wide as the system holds it, and the ANSI text the
+// launcher works with.
+struct ModulePaths {
+    AppWideString wide;
+    AppString ansi;
+    bool noAnsiForm = false;
+};
+
+AppWideString wideModulePath() {
+    // The traditional 260-unit buffer, grown for longer paths: a truncated path is never used.
+    AppWideString path;
     for (DWORD size = MAX_PATH; size <= 32768 * 2; size *= 2) {
         path.setLength(static_cast<int32_t>(size));
-        if (path.length() != static_cast<int32_t>(size)) return AppString();
-        DWORD n = GetModuleFileNameA(nullptr, path.data(), size);
-        if (n == 0) return AppString();
+        if (path.length() != static_cast<int32_t>(size)) return AppWideString();
+        DWORD n = GetModuleFileNameW(nullptr, reinterpret_cast<LPWSTR>(path.data()), size);
+        if (n == 0) return AppWideString();
         if (n < size) {
             path.setLength(static_cast<int32_t>(n));
             return path;
         }
     }
-    return AppString();
+    return AppWideString();
 }
+
+AppWideString shortPathOf(const AppWideString& path) {
+    AppWideString out;
+    LPCWSTR longPath = reinterpret_cast<LPCWSTR>(path.data());
+    DWORD needed = GetShortPathNameW(longPath, nullptr, 0);
+    if (needed == 0) return out;
+    out.setLength(static_cast<int32_t>(needed));
+    if (out.length() != static_cast<int32_t>(needed)) return AppWideString();
+    DWORD n = GetShortPathNameW(longPath, reinterpret_cast<LPWSTR>(out.data()), needed);
+    if (n == 0 || n >= needed) return AppWideString();
+    out.setLength(static_cast<int32_t>(n));
+    return out;
+}
+
+ModulePaths readModulePaths() {
+    ModulePaths paths;
+    paths.wide = wideModulePath();
+    if (paths.wide.length() == 0) return paths;
+    // GetModuleFileNameA would hand out "?" for every character the code page lacks, and
+    // nothing could open that path.
+    if (paths.ansi.assignWideExactly(paths.wide.data(), paths.wide.length())) return paths;
+    // The short form of the folder with the file's own name, when that name fits: the side
+    // file is then still found by the name it was given beside the executable.
+    int32_t nameStart = paths.wide.length();
+    while (nameStart > 0 && paths.wide.data()[nameStart - 1] != '\\' && paths.wide.data()[nameStart - 1] != '/') {
+        --nameStart;
+    }
+    AppString name;
+    if (nameStart > 0 && name.assignWideExactly(paths.wide.data() + nameStart, paths.wide.length() - nameStart)) {
+        AppWideString folder(paths.wide.data(), nameStart);
+        AppWideString shortFolder = shortPathOf(folder);
+        if (shortFolder.length() > 0 && paths.ansi.assignWideExactly(shortFolder.data(), shortFolder.length())) {
+            if (!isPathSeparator(paths.ansi.lastChar())) paths.ansi.appendChar('\\');
+            paths.ansi.append(name);
+            return paths;
+        }
+    }
+    AppWideString shortForm = shortPathOf(paths.wide);
+    if (shortForm.length() > 0 && paths.ansi.assignWideExactly(shortForm.data(), shortForm.length())) return paths;
+    paths.ansi.setLength(0);
+    paths.noAnsiForm = true;
+    return paths;
+}
+
+// Read once, on first use, whichever thread asks first.
+const ModulePaths& modulePaths() {
+    static const ModulePaths paths = readModulePaths();
+    return paths;
+}
+
+}  // namespace
+
+AppString modulePath() { return modulePaths().ansi; }
+
+bool modulePathHasNoAnsiForm() { return modulePaths().noAnsiForm; }
+
+const uint16_t* wideModulePathUnits() { return modulePaths().wide.data(); }
 
 AppString currentDirectory() {
     AppString dir;

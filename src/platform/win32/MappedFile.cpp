@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "platform/win32/WideModulePath.h"
+
 namespace kvx::platform {
 
 MappedFile::~MappedFile() { close(); }
@@ -12,6 +14,22 @@ bool MappedFile::openTail(const char* path, uint64_t tailBytes) {
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     file_ = reinterpret_cast<intptr_t>(file);
+    return mapTail(tailBytes);
+}
+
+bool MappedFile::openModuleTail(uint64_t tailBytes) {
+    close();
+    const uint16_t* path = wideModulePathUnits();
+    if (!path) return false;
+    HANDLE file = CreateFileW(reinterpret_cast<LPCWSTR>(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    file_ = reinterpret_cast<intptr_t>(file);
+    return mapTail(tailBytes);
+}
+
+bool MappedFile::mapTail(uint64_t tailBytes) {
+    HANDLE file = reinterpret_cast<HANDLE>(file_);
     LARGE_INTEGER size;
     if (!GetFileSizeEx(file, &size) || size.QuadPart < 0) return false;
     fileSize_ = static_cast<uint64_t>(size.QuadPart);
@@ -53,12 +71,22 @@ bool appendFileContents(const char* path, AppString& out) {
     HANDLE file = CreateFileA(path ? path : "", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
-    // Read to the end in chunks; only bytes actually read are kept.
+    // Only a file on disk is read (no pipe, console or device), and never past the size it
+    // had when opened.
+    LARGE_INTEGER size;
+    if (GetFileType(file) != FILE_TYPE_DISK || !GetFileSizeEx(file, &size) || size.QuadPart < 0) {
+        CloseHandle(file);
+        return false;
+    }
+    uint64_t left = static_cast<uint64_t>(size.QuadPart);
+    // A short read keeps only the bytes read.
     char chunk[65536];
-    for (;;) {
+    while (left > 0) {
+        DWORD want = left < sizeof chunk ? static_cast<DWORD>(left) : static_cast<DWORD>(sizeof chunk);
         DWORD got = 0;
-        if (!ReadFile(file, chunk, sizeof chunk, &got, nullptr) || got == 0) break;
+        if (!ReadFile(file, chunk, want, &got, nullptr) || got == 0) break;
         out.append(chunk, static_cast<int32_t>(got));
+        left -= got;
     }
     CloseHandle(file);
     return true;
