@@ -1,0 +1,64 @@
+// The exported natives of com.quorvane.kvx.SystemTray and com.quorvane.kvx.SystemTrayMenu.
+// Their names and argument sizes are listed in exports.txt beside this file.
+
+#include <jni.h>
+
+#include "natives/TrayNatives.h"
+
+using namespace kvx;
+
+extern "C" {
+
+JNIEXPORT void JNICALL Java_com_quorvane_kvx_SystemTray_init(JNIEnv* env, jobject self, jint icon, jstring tip,
+                                                               jstring info, jstring infoTitle, jint infoType) {
+    trayIconInit(env, self, icon, tip, info, infoTitle, infoType);
+}
+
+JNIEXPORT void JNICALL Java_com_quorvane_kvx_SystemTray_Change(JNIEnv* env, jobject self, jint icon, jstring tip,
+                                                                 jstring info, jstring infoTitle, jint infoType) {
+    trayIconChange(env, self, icon, tip, info, infoTitle, infoType);
+}
+
+JNIEXPORT void JNICALL Java_com_quorvane_kvx_SystemTray_Show(JNIEnv* env, jobject self) { trayIconShow(env, self); }
+
+JNIEXPORT void JNICALL Java_com_quorvane_kvx_SystemTray_Hide(JNIEnv* env, jobject self) { trayIconHide(env, self); }
+
+JNIEXPORT void JNICALL Java_com_quorvane_kvx_SystemTray_setSystemTrayCallback(JNIEnv* env, jclass,
+                                                                                jobject callback) {
+    traySetCallback(env, callback);
+}
+
+JNIEXPORT void JNICALL Java_com_quorvane_kvx_SystemTray_finalize(JNIEnv* env, jobject self) {
+    trayIconFinalize(env, self);
+}
+
+JNIEXPORT void JNICALL Java_com_quorvane_kvx_SystemTrayMenu_init(JNIEnv* env, jobject self) {
+    trayMenuInit(env, self);
+}
+
+JNIEXPORT void JNICALL Java_com_quorvane_kvx_SystemTrayMenu_Append__Ljava_lang_String_2I(JNIEnv* env, jobject self,
+                                                                                          jstring text, jint id) {
+    trayMenuAppendItem(env, self, text, id);
+}
+
+JNIEXPORT void JNICALL
+Java_com_quorvane_kvx_SystemTrayMenu_Append__Ljava_lang_String_2Lcom_quorvane_kvx_SystemTrayMenu_2(JNIEnv* env,
+                                                                                                   jobject self,
+                                                                                                   jstring text,
+                                                                                                   jobject submenu) {
+    trayMenuAppendSubmenu(env, self, text, submenu);
+}
+
+JNIEXPORT void JNICALL Java_com_quorvane_kvx_SystemTrayMenu_AppendSeparator(JNIEnv* env, jobject self) {
+    trayMenuAppendSeparator(env, self);
+}
+
+JNIEXPORT void JNICALL Java_com_quorvane_kvx_SystemTrayMenu_Popup(JNIEnv* env, jobject self) {
+    trayMenuPopup(env, self);
+}
+
+JNIEXPORT void JNICALL Java_com_quorvane_kvx_SystemTrayMenu_finalize(JNIEnv* env, jobject self) {
+    trayMenuFinalize(env, self);
+}
+
+}  // extern "C"
