@@ -1,8 +1,8 @@
 #pragma once
 // The native services around a launch: the splash window and the tray event window.
-// This build carries neither (no splash bitmap resource, no tray natives yet), so each
-// of these is the state "no splash shown, no tray icons exist": there is nothing to
-// start, close or release.
+// The splash exists on Windows only (Splash_win32.cpp); the Linux build behaves as an
+// executable without a splash bitmap (Splash_posix.cpp). The tray exists on Windows only
+// (natives/TrayIcons.cpp); the Linux build has none (Tray_posix.cpp).
 
 namespace kvx {
 

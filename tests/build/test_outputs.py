@@ -78,3 +78,68 @@ def test_native_declarations_match_the_exported_names():
     callback = javap("com.quorvane.kvx.SystemTrayCallback")
     assert "descriptor: (Lcom/quorvane/kvx/SystemTray;I)V" in callback
     assert "public abstract void OnMenuCommand(int);" in callback
+
+
+SPLASH_NATIVES = {
+    "Java_com_quorvane_kvx_SplashScreen_nativeGetSplashScreen": 8,
+    "Java_com_quorvane_kvx_SplashScreen_nativeAutoClose": 12,
+    "Java_com_quorvane_kvx_SplashScreen_nativeClose": 8,
+}
+
+
+def exported_names(header):
+    table = header.split("[Ordinal/Name Pointer] Table", 1)
+    assert len(table) == 2, "no export table"
+    return [m.group(1) for m in re.finditer(r"^\s*\[\s*\d+\]\s+(\S+)\s*$", table[1].split("\n\n", 1)[0], re.M)]
+
+
+def listed_exports():
+    """The export list of the sources: name -> argument byte count."""
+    listed = {}
+    with open(os.path.join(ROOT, "src", "natives", "jni", "exports.txt")) as f:
+        for line in f:
+            line = line.strip()
+            if line and not line.startswith("#"):
+                name, count = line.split()
+                listed[name] = int(count)
+    return listed
+
+
+@pytest.mark.parametrize("arch,objdump", [("win32", "i686-w64-mingw32-objdump"),
+                                          ("win64", "x86_64-w64-mingw32-objdump")])
+def test_launcher_exports_exactly_the_listed_natives(arch, objdump):
+    listed = listed_exports()
+    for name, count in SPLASH_NATIVES.items():
+        assert listed.get(name) == count, f"{name} is not listed with {count} bytes"
+    names = exported_names(pe_header(os.path.join(ROOT, "build", arch, "kvx.exe"), objdump))
+    if arch == "win32":
+        # The 32-bit runtime looks natives up in their stdcall form only.
+        expected = sorted(f"_{name}@{count}" for name, count in listed.items())
+    else:
+        expected = sorted(listed)
+    assert sorted(names) == expected
+
+
+TRAY_NATIVES = {
+    "Java_com_quorvane_kvx_SystemTray_init": 28,
+    "Java_com_quorvane_kvx_SystemTray_Change": 28,
+    "Java_com_quorvane_kvx_SystemTray_Show": 8,
+    "Java_com_quorvane_kvx_SystemTray_Hide": 8,
+    "Java_com_quorvane_kvx_SystemTray_setSystemTrayCallback": 12,
+    "Java_com_quorvane_kvx_SystemTray_finalize": 8,
+    "Java_com_quorvane_kvx_SystemTrayMenu_init": 8,
+    "Java_com_quorvane_kvx_SystemTrayMenu_Append__Ljava_lang_String_2I": 16,
+    "Java_com_quorvane_kvx_SystemTrayMenu_Append__Ljava_lang_String_2Lcom_quorvane_kvx_SystemTrayMenu_2": 16,
+    "Java_com_quorvane_kvx_SystemTrayMenu_AppendSeparator": 8,
+    "Java_com_quorvane_kvx_SystemTrayMenu_Popup": 8,
+    "Java_com_quorvane_kvx_SystemTrayMenu_finalize": 8,
+}
+
+
+@pytest.mark.parametrize("arch,objdump", [("win32", "i686-w64-mingw32-objdump"),
+                                          ("win64", "x86_64-w64-mingw32-objdump")])
+def test_launcher_exports_every_tray_and_menu_native(arch, objdump):
+    names = set(exported_names(pe_header(os.path.join(ROOT, "build", arch, "kvx.exe"), objdump)))
+    for name, count in TRAY_NATIVES.items():
+        exported = f"_{name}@{count}" if arch == "win32" else name
+        assert exported in names, f"{exported} is not exported by {arch}/kvx.exe"

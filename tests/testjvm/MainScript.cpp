@@ -91,16 +91,23 @@ Value runScriptedMain(Vm& vm, ThreadState& t, const Method& m, Obj*, const std::
             }
         }
     }
+    runSteps(vm, t, sc.steps, argv);
+    return {};
+}
+
+}  // namespace
+
+bool runSteps(Vm& vm, ThreadState& t, const std::vector<MainStep>& steps, const std::vector<std::string>& argv) {
     EventLog& log = EventLog::instance();
     using K = MainStep::Kind;
-    for (const MainStep& step : sc.steps) {
+    for (const MainStep& step : steps) {
         switch (step.kind) {
         case K::Returns:
-            return {};
+            return false;
         case K::Throws: {
             auto guard = vm.lock();
             vm.throwNew(t, step.text, step.hasText2 ? &step.text2 : nullptr);
-            return {};
+            return false;
         }
         case K::Exit:
             // System.exit: the process ends here, with no return to the caller of main.
@@ -140,10 +147,22 @@ Value runScriptedMain(Vm& vm, ThreadState& t, const Method& m, Obj*, const std::
         case K::Stderr:
             writeStd(STD_ERROR_HANDLE, step.text + "\n");
             break;
+        case K::Native:
+        case K::New:
+        case K::SetField:
+        case K::GetField:
+        case K::Start:
+        case K::Join:
+        case K::WaitsFile:
+        case K::OnlyIfArg:
+            if (!playJavaStep(vm, t, step)) return false;
+            break;
         }
     }
-    return {};
+    return true;
 }
+
+namespace {
 
 Value recordCall(Vm& vm, ThreadState& t, const Method& m, Obj* self, const std::vector<Value>& args) {
     std::string line = "call " + m.owner->name + "." + m.name + m.sig;
@@ -167,6 +186,10 @@ Value recordCall(Vm& vm, ThreadState& t, const Method& m, Obj* self, const std::
         line += " thread=" + t.name;
     }
     EventLog::instance().line(line);
+    for (const MemberDecl& md : m.owner->scripted->methods) {
+        if (md.name != m.name || md.sig != m.sig || md.runs.empty()) continue;
+        if (const Routine* r = vm.script.findRoutine(md.runs)) runMethodBody(vm, t, *r, self, m, args);
+    }
     return {};
 }
 

@@ -14,7 +14,35 @@
 //        writes-file PATH (the arguments, one a line) | cwd | env NAME | property NAME |
 //        thread NAME MS (a non-daemon thread living MS) | stdout TEXT | stderr TEXT
 //   field NAME SIG             an instance field of the last class
-//   method NAME SIG [static]   a method of the last class; its calls are recorded
+//   method NAME SIG [static] [runs ROUTINE]
+//                              a method of the last class; its calls are recorded, then the
+//                              routine's steps run on the calling thread with the variables
+//                              `this` and arg0, arg1 ... (reference arguments) bound
+//   routine NAME               a named list of steps: a Java thread's body or a method's
+//   step STEP                  appended to the last routine; any main step but `missing`
+//
+// Steps that play Java (in main and in routines; VAR names a script variable that holds an
+// object, shared by all threads):
+//   native [VAR =] CLASS.METHOD SIG static|VAR [ARG...]
+//        calls the native method as a runtime does: the library named by the system property
+//        kvx.app.path is loaded once (System.load), the export is looked up under the JNI
+//        short name, then the long name (on i686 only in the stdcall form _NAME@BYTES), and
+//        called with this thread's JNIEnv, the class (static) or the object, and the ARGs:
+//        a number, "text" (a new String; \" and \\ escape), null or a VAR. Arguments and
+//        the result may be int-like (I Z B C S) or references; an object result is kept in
+//        VAR. Local references the native made are released when it returns, and an
+//        exception it left pending ends the main or routine, as it would in Java.
+//   repeat N native ...        the same call N times, logged once at the end
+//   new VAR CLASS              an object made with the class's ()V constructor
+//   set-field VAR NAME ARG     stores a number, null, "text" or a VAR in an instance field
+//   get-field VAR NAME         records the field's value
+//   start ROUTINE [NAME]       a non-daemon Java thread NAME (default: the routine's name),
+//                              attached before it starts, running the routine
+//   join NAME                  waits for that thread's end
+//   waits-file PATH MS         waits until the file PATH exists, at most MS milliseconds;
+//                              records "waited PATH" or "wait-timeout PATH"
+//   only-if-arg INDEX VALUE    in a method body: the rest of the body runs only when the
+//                              call's int-like argument INDEX (0-based) equals VALUE
 //
 // Class names given in KVX_TESTJVM_CLASSES (comma list) exist too, with a main that returns
 // unless the script describes the class.
@@ -25,19 +53,44 @@
 
 namespace testjvm {
 
+// One argument of a played Java call or a stored field value.
+struct ArgSpec {
+    enum class Kind { Number, Text, Null, Variable };
+    Kind kind = Kind::Null;
+    long number = 0;
+    std::string text;  // the string's UTF-8 text, or the variable's name
+};
+
 struct MainStep {
-    enum class Kind { Returns, Throws, Exit, Sleeps, WritesFile, Cwd, Env, Property, Thread, Stdout, Stderr };
+    enum class Kind {
+        Returns, Throws, Exit, Sleeps, WritesFile, Cwd, Env, Property, Thread, Stdout, Stderr,
+        Native, New, SetField, GetField, Start, Join, WaitsFile, OnlyIfArg
+    };
     Kind kind = Kind::Returns;
-    std::string text;   // class, path, name or printed text
-    std::string text2;  // exception message
+    std::string text;   // class, path, name or printed text; the variable of new/set-field/get-field
+    std::string text2;  // exception message; the class of new; the field; the thread of start
     bool hasText2 = false;
-    long number = 0;    // exit code, milliseconds
+    long number = 0;    // exit code, milliseconds, repeat count
+    // native: result variable (may be empty), class, method, descriptor, receiver (empty for
+    // static); set-field: the value in args[0]
+    std::string result;
+    std::string cls;
+    std::string method;
+    std::string sig;
+    std::string receiver;
+    std::vector<ArgSpec> args;
 };
 
 struct MemberDecl {
     std::string name;
     std::string sig;
     bool isStatic = false;
+    std::string runs;  // routine run after the call is recorded, or empty
+};
+
+struct Routine {
+    std::string name;
+    std::vector<MainStep> steps;
 };
 
 struct ScriptedClass {
@@ -60,7 +113,10 @@ struct Script {
     std::string versionThrowMessage;
     bool versionThrowHasMessage = false;
     std::vector<ScriptedClass> classes;
+    std::vector<Routine> routines;
     std::vector<std::string> recordedEnv;
+
+    const Routine* findRoutine(const std::string& name) const;
 
     // Parses `text`; on failure returns false with `error` naming the line.
     [[nodiscard]] bool parse(std::string_view text, std::string& error);

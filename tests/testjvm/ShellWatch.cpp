@@ -7,6 +7,8 @@
 //         tip=HEX [info=HEX title=HEX infoflags=N]      (balloon fields only with cb >= 488/504)
 //   shell-watch on | shell-watch no-import
 //
+// While watching, this library stays loaded to the end of the process.
+//
 // HEX is the text's ANSI bytes up to its terminator, so a cut inside a character shows.
 
 #include "EventLog.h"
@@ -107,7 +109,15 @@ struct WatchAtLoad {
     WatchAtLoad() {
         char value[8];
         if (!GetEnvironmentVariableA("KVX_TESTJVM_WATCH_SHELL", value, sizeof value)) return;
-        EventLog::instance().line(redirectImport() ? "shell-watch on" : "shell-watch no-import");
+        bool on = redirectImport();
+        // The launcher frees the runtime before it removes its last icons: the recorder must
+        // stay, so this library is then never unloaded (and logs no "unload").
+        HMODULE self = nullptr;
+        if (on) {
+            GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_PIN | GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                               reinterpret_cast<LPCSTR>(&recordNotify), &self);
+        }
+        EventLog::instance().line(on ? "shell-watch on" : "shell-watch no-import");
     }
 } g_watchAtLoad;
 

@@ -277,6 +277,16 @@ void Vm::unpin(const void* buffer, Obj* string, PinKind kind, const char* fn) {
     pins_.erase(it);
 }
 
+void Vm::releaseLocalsSince(ThreadState& t, size_t mark) {
+    for (size_t i = mark; i < refs_.size(); ++i) {
+        Ref& r = refs_[i];
+        if (r.live && r.kind == RefKind::Local && r.owner == &t) {
+            r.live = false;
+            --t.liveLocals;
+        }
+    }
+}
+
 size_t Vm::liveGlobalCount() const {
     size_t n = 0;
     for (const Ref& r : refs_) {

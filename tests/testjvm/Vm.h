@@ -72,6 +72,10 @@ public:
     void unpin(const void* buffer, Obj* string, PinKind kind, const char* fn);
     size_t pinnedCount() const { return pins_.size(); }  // string buffers not yet released
     size_t liveGlobalCount() const;
+    // Local references made from now on can be released together, as a runtime releases
+    // those of a native method when it returns.
+    size_t localMark() const { return refs_.size(); }
+    void releaseLocalsSince(ThreadState& t, size_t mark);
     unsigned nextThreadNumber() { return threadCounter_++; }  // names Thread-N
 
     std::string describe(const Obj* obj);  // for the log: "null", a quoted string, class#id
@@ -83,6 +87,8 @@ public:
     std::vector<std::string> options;               // as given, in UTF-8
     std::map<std::string, std::string> properties;  // from the -D options
     std::vector<void*> scriptThreads;               // handles of threads a main started
+    std::map<std::string, Obj*> variables;          // the script's object variables
+    std::map<std::string, void*> javaThreads;       // threads of `start` steps, by name (for join)
     JavaVM_ javaVm{};
     std::condition_variable threadsChanged;
 
@@ -114,5 +120,14 @@ void defineBootClasses(Vm& vm);
 void addThrowableConstructors(Vm& vm, Klass* k);
 // Defines the classes of the script, with their mains; false with `error` on a bad script.
 bool defineScriptedClasses(Vm& vm, std::string& error);
+// Runs the steps of a main, a routine or a method body on the calling thread `t`; false when
+// one of them ended the body (returns, throws, an exception a native left pending).
+bool runSteps(Vm& vm, ThreadState& t, const std::vector<MainStep>& steps, const std::vector<std::string>& argv);
+// The steps that play Java (native, new, set-field, get-field, start, join); false when the
+// body must end because an exception is pending.
+bool playJavaStep(Vm& vm, ThreadState& t, const MainStep& step);
+// Binds `this` and arg0... for a method body, then runs the routine.
+void runMethodBody(Vm& vm, ThreadState& t, const Routine& routine, Obj* self, const Method& m,
+                   const std::vector<Value>& args);
 
 }  // namespace testjvm

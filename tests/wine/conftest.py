@@ -61,6 +61,14 @@ class Builds:
     def closebox(self):
         return self.need(self.dir("win32") / "tests" / "closebox.exe", "the message-box helper")
 
+    def splashwin(self):
+        return self.need(self.dir("win32") / "tests" / "splashwin.exe", "the splash-window helper")
+
+    def splash_stub(self, arch, variant):
+        """A launcher that carries bitmap 100 (tests/wine/stubs): picture, large, truncated, empty."""
+        return self.need(self.dir(arch) / "tests" / "wine" / "stubs" / ("kvx-splash-%s.exe" % variant),
+                         "the %s splash test launcher (%s)" % (arch, variant))
+
     def kvxpack(self):
         return self.need(self.dir("host") / "kvxpack", "kvxpack")
 

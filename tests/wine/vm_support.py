@@ -139,9 +139,10 @@ def stand_in_file(builds, arch, *parts):
 @pytest.fixture
 def java_app(wine, builds, pack, testjvm, tmp_path):
     """java_app(arch, out_name=..., main="app.Main", jvmdll=<absolute path of the copy>, minjre=None,
-    classpath=(), libs=(), **pack_args); jvmdll="" packs no jvmdll line."""
+    classpath=(), libs=(), stub=<launcher to pack, default kvx.exe>, **pack_args); jvmdll="" packs no
+    jvmdll line."""
     def make(arch="win32", out_name=None, *, main="app.Main", jvmdll=None, minjre=None, classpath=(), libs=(),
-             extra=(), **pack_args):
+             extra=(), stub=None, **pack_args):
         jvm = testjvm(arch)
         more = list(extra)
         if minjre is not None:
@@ -150,7 +151,7 @@ def java_app(wine, builds, pack, testjvm, tmp_path):
             more += ["--classpath", value]
         for value in libs:
             more += ["--libs", value]
-        exe = pack(builds.kvx(arch), out_name or "app-%s.exe" % arch, main=main,
+        exe = pack(stub or builds.kvx(arch), out_name or "app-%s.exe" % arch, main=main,
                    jvmdll=winpath(jvm.dll) if jvmdll is None else (jvmdll or None), extra=more, **pack_args)
         return JavaApp(wine, exe, jvm, tmp_path)
 

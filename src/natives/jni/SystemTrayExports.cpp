@@ -1,5 +1,6 @@
 // The exported natives of com.quorvane.kvx.SystemTray and com.quorvane.kvx.SystemTrayMenu.
-// Their names and argument sizes are listed in exports.txt beside this file.
+// Exported by name through exports.txt beside this file, so none carries JNIEXPORT (that
+// would add a second, differently decorated export).
 
 #include <jni.h>
 
@@ -9,39 +10,39 @@ using namespace kvx;
 
 extern "C" {
 
-JNIEXPORT void JNICALL Java_com_quorvane_kvx_SystemTray_init(JNIEnv* env, jobject self, jint icon, jstring tip,
+void JNICALL Java_com_quorvane_kvx_SystemTray_init(JNIEnv* env, jobject self, jint icon, jstring tip,
                                                                jstring info, jstring infoTitle, jint infoType) {
     trayIconInit(env, self, icon, tip, info, infoTitle, infoType);
 }
 
-JNIEXPORT void JNICALL Java_com_quorvane_kvx_SystemTray_Change(JNIEnv* env, jobject self, jint icon, jstring tip,
+void JNICALL Java_com_quorvane_kvx_SystemTray_Change(JNIEnv* env, jobject self, jint icon, jstring tip,
                                                                  jstring info, jstring infoTitle, jint infoType) {
     trayIconChange(env, self, icon, tip, info, infoTitle, infoType);
 }
 
-JNIEXPORT void JNICALL Java_com_quorvane_kvx_SystemTray_Show(JNIEnv* env, jobject self) { trayIconShow(env, self); }
+void JNICALL Java_com_quorvane_kvx_SystemTray_Show(JNIEnv* env, jobject self) { trayIconShow(env, self); }
 
-JNIEXPORT void JNICALL Java_com_quorvane_kvx_SystemTray_Hide(JNIEnv* env, jobject self) { trayIconHide(env, self); }
+void JNICALL Java_com_quorvane_kvx_SystemTray_Hide(JNIEnv* env, jobject self) { trayIconHide(env, self); }
 
-JNIEXPORT void JNICALL Java_com_quorvane_kvx_SystemTray_setSystemTrayCallback(JNIEnv* env, jclass,
+void JNICALL Java_com_quorvane_kvx_SystemTray_setSystemTrayCallback(JNIEnv* env, jclass,
                                                                                 jobject callback) {
     traySetCallback(env, callback);
 }
 
-JNIEXPORT void JNICALL Java_com_quorvane_kvx_SystemTray_finalize(JNIEnv* env, jobject self) {
+void JNICALL Java_com_quorvane_kvx_SystemTray_finalize(JNIEnv* env, jobject self) {
     trayIconFinalize(env, self);
 }
 
-JNIEXPORT void JNICALL Java_com_quorvane_kvx_SystemTrayMenu_init(JNIEnv* env, jobject self) {
+void JNICALL Java_com_quorvane_kvx_SystemTrayMenu_init(JNIEnv* env, jobject self) {
     trayMenuInit(env, self);
 }
 
-JNIEXPORT void JNICALL Java_com_quorvane_kvx_SystemTrayMenu_Append__Ljava_lang_String_2I(JNIEnv* env, jobject self,
+void JNICALL Java_com_quorvane_kvx_SystemTrayMenu_Append__Ljava_lang_String_2I(JNIEnv* env, jobject self,
                                                                                           jstring text, jint id) {
     trayMenuAppendItem(env, self, text, id);
 }
 
-JNIEXPORT void JNICALL
+void JNICALL
 Java_com_quorvane_kvx_SystemTrayMenu_Append__Ljava_lang_String_2Lcom_quorvane_kvx_SystemTrayMenu_2(JNIEnv* env,
                                                                                                    jobject self,
                                                                                                    jstring text,
@@ -49,15 +50,15 @@ Java_com_quorvane_kvx_SystemTrayMenu_Append__Ljava_lang_String_2Lcom_quorvane_kv
     trayMenuAppendSubmenu(env, self, text, submenu);
 }
 
-JNIEXPORT void JNICALL Java_com_quorvane_kvx_SystemTrayMenu_AppendSeparator(JNIEnv* env, jobject self) {
+void JNICALL Java_com_quorvane_kvx_SystemTrayMenu_AppendSeparator(JNIEnv* env, jobject self) {
     trayMenuAppendSeparator(env, self);
 }
 
-JNIEXPORT void JNICALL Java_com_quorvane_kvx_SystemTrayMenu_Popup(JNIEnv* env, jobject self) {
+void JNICALL Java_com_quorvane_kvx_SystemTrayMenu_Popup(JNIEnv* env, jobject self) {
     trayMenuPopup(env, self);
 }
 
-JNIEXPORT void JNICALL Java_com_quorvane_kvx_SystemTrayMenu_finalize(JNIEnv* env, jobject self) {
+void JNICALL Java_com_quorvane_kvx_SystemTrayMenu_finalize(JNIEnv* env, jobject self) {
     trayMenuFinalize(env, self);
 }
 

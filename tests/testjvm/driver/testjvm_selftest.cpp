@@ -786,6 +786,86 @@ void processEndingCases() {
     childEnds("release-twice", "", 98, "JNI-MISUSE ReleaseStringChars: buffer not handed out");
     childEnds("exit", "class app/Main\nmain exit 3\n", 3, "exit 3");
     childEnds("bad-script", "class app/Main\nmain dances\n", 96, "script-error line 2: unknown main step");
+    childEnds("bad-native", "class app/Main\nmain native app/Main.f (I)V static \"x\"\n", 96,
+              "script-error line 2: a reference for a primitive argument");
+    childEnds("unknown-routine", "class app/Main\nmain start nowhere\n", 96, "script-error unknown routine nowhere");
+}
+
+bool hasLineStarting(const std::vector<std::string>& lines, const std::string& prefix) {
+    for (const auto& l : lines) {
+        if (l.rfind(prefix, 0) == 0) return true;
+    }
+    return false;
+}
+
+void expectLineStarting(const std::vector<std::string>& lines, const std::string& prefix) {
+    bool found = hasLineStarting(lines, prefix);
+    check(found, "log has a line starting with: " + prefix);
+    if (!found) {
+        std::printf("  actual:\n");
+        for (const auto& l : lines) std::printf("    %s\n", l.c_str());
+    }
+}
+
+// Scripts that play Java: natives of a System.load library called with this thread's
+// environment, objects in variables, callbacks from a native's own thread, Java threads.
+void playingJava() {
+    std::string probe = narrow(g_testjvmDir + L"\\nativeprobe.dll");
+    const char* script =
+        "class probe/Probe\n"
+        "field n I\n"
+        "field other Ljava/lang/Object;\n"
+        "class app/Callback\n"
+        "method onPing (I)V runs pinged\n"
+        "class app/Main\n"
+        "main native a = probe/Probe.make (Ljava/lang/String;)Lprobe/Probe; static \"f\\\"ur\"\n"
+        "main get-field a n\n"
+        "main set-field a other \"text\"\n"
+        "main native probe/Probe.sum (II)I a 40 2\n"
+        "main native probe/Probe.twice (I)I static -21\n"
+        "main native probe/Probe.litter ()V static\n"
+        "main new cb app/Callback\n"
+        "main native probe/Probe.ping (Ljava/lang/Object;)V a cb\n"
+        "main start worker w1\n"
+        "main join w1\n"
+        "main native probe/Probe.plainOnly ()V static\n"
+        "main stdout after\n"
+        "routine worker\n"
+        "step repeat 200 native probe/Probe.sum (II)I a 1 2\n"
+        "routine pinged\n"
+        "step get-field a n\n"
+        "step native probe/Probe.sum (II)I a 5 5\n";
+    Session s("play-java", script, {"-Dkvx.app.path=" + probe});
+    REQUIRE_VM(s);
+    check(runMain(s.env, "app/Main", {}) == 0, "main called");
+    auto lines = s.finish();
+    expectLine(lines, "load " + probe);
+    expectLineStarting(lines, "native-return probe/Probe.make(Ljava/lang/String;)Lprobe/Probe; = probe/Probe#");
+    expectLine(lines, "field a.n = 4");
+    expectLine(lines, "set-field a.other = \"text\"");
+    expectLine(lines, "native-return probe/Probe.sum(II)I = 42 thread=main");
+    // Found under the long name only.
+    expectLine(lines, "native-return probe/Probe.twice(I)I = -42 thread=main");
+    expectLine(lines, "native-return probe/Probe.litter()V = void thread=main");
+    expectLineStarting(lines, "call app/Callback.onPing(I)V on app/Callback#");
+    // The method's routine ran on the native's own thread, attached for the call.
+    int attachAt = indexOf(lines, "attach");
+    int bodyAt = -1;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (lines[i].rfind("native-return probe/Probe.sum(II)I = 10 thread=Thread-", 0) == 0) bodyAt = static_cast<int>(i);
+    }
+    check(attachAt >= 0 && bodyAt > attachAt && bodyAt < indexOf(lines, "detach"), "the method's routine ran attached");
+    expectLine(lines, "thread-start w1");
+    expectLine(lines, "repeat-done 200 probe/Probe.sum(II)I thread=w1");
+    check(indexOf(lines, "thread-end w1") < indexOf(lines, "joined w1"), "join waits for the thread's end");
+    if (sizeof(void*) == 4) {
+        // A 32-bit runtime looks up the decorated form only.
+        expectLine(lines, "native-unlinked _Java_probe_Probe_plainOnly@8 _Java_probe_Probe_plainOnly__@8");
+        expectLine(lines, "exception-describe java.lang.UnsatisfiedLinkError: probe/Probe.plainOnly()V");
+    } else {
+        expectLine(lines, "native-return probe/Probe.plainOnly()V = void thread=main");
+    }
+    expectLine(lines, "destroyed global-refs=0 pinned-strings=0");
 }
 
 std::wstring parentOf(const std::wstring& path) {
@@ -819,6 +899,7 @@ int wmain(int argc, wchar_t** argv) {
     leaksAreCounted();
     mainSteps();
     dependencyThroughPath();
+    playingJava();
     processEndingCases();
 
     removeTree(g_tempDir);

@@ -4,7 +4,7 @@
 //
 // Waits for a visible top-level window of class "#32770" (optionally of a process whose image
 // is NAME.exe, optionally with the exact caption), prints it as UTF-8 "key=value" lines
-//   caption=...  text=...  buttons=1,2  icon=1  owner=0  waited_ms=...  closed_ms=...
+//   caption=...  text=...  buttons=1,2  icon=1  owner=0  owner_class=...  waited_ms=...  closed_ms=...
 // (backslash, CR and LF in values escaped as \\ \r \n), then presses its OK button
 // (WM_COMMAND IDOK) and, should the box still be there a moment later, sends WM_CLOSE.
 // Exit codes: 0 closed, 1 no such box within the time, 2 the box stayed, 3 bad arguments.
@@ -188,6 +188,7 @@ int main() {
     writeField(L"buttons", content.buttons);
     writeField(L"icon", content.icon ? L"1" : L"0");
     writeField(L"owner", owner ? L"1" : L"0");
+    writeField(L"owner_class", owner ? className(owner) : std::wstring());
     writeField(L"waited_ms", std::to_wstring(GetTickCount() - start));
 
     HWND ok = GetDlgItem(box, IDOK);

@@ -1,0 +1,40 @@
+# The Java natives exported by the Windows launchers. src/natives/jni/exports.txt lists them
+# once; this turns the list into the module-definition file of the target's architecture:
+# on i686 every name is exported under its stdcall decoration _NAME@COUNT (what a 32-bit Java
+# runtime looks up), on x86-64 under the plain name. Nothing else is exported.
+set(KVX_EXPORTS_LIST ${CMAKE_SOURCE_DIR}/src/natives/jni/exports.txt)
+set(KVX_EXPORTS_DEF ${CMAKE_BINARY_DIR}/generated/kvx-exports.def)
+set_property(DIRECTORY ${CMAKE_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${KVX_EXPORTS_LIST})
+
+file(STRINGS ${KVX_EXPORTS_LIST} kvx_export_lines)
+set(kvx_def "; Generated from src/natives/jni/exports.txt by cmake/KvxExports.cmake\nEXPORTS\n")
+foreach(line IN LISTS kvx_export_lines)
+  string(STRIP "${line}" line)
+  if(line STREQUAL "" OR line MATCHES "^#")
+    continue()
+  endif()
+  if(NOT line MATCHES "^(Java_[A-Za-z0-9_]+)[ \t]+([0-9]+)$")
+    message(FATAL_ERROR "exports.txt: expected 'Java_NAME BYTES', got '${line}'")
+  endif()
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    # In a module-definition file the C symbol's own leading underscore is implied: the
+    # internal name NAME@COUNT is the object symbol _NAME@COUNT.
+    string(APPEND kvx_def "    _${CMAKE_MATCH_1}@${CMAKE_MATCH_2} = ${CMAKE_MATCH_1}@${CMAKE_MATCH_2}\n")
+  else()
+    string(APPEND kvx_def "    ${CMAKE_MATCH_1}\n")
+  endif()
+endforeach()
+file(GENERATE OUTPUT ${KVX_EXPORTS_DEF} CONTENT "${kvx_def}")
+
+file(GLOB KVX_NATIVES_JNI_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/natives/jni/*.cpp)
+set(KVX_LAUNCHER_RC ${CMAKE_SOURCE_DIR}/src/resources/kvx.rc)
+
+# kvx_windows_launcher(NAME [EXTRA_SOURCES...]): a Windows launcher executable with the
+# exported natives and the launcher's resources; extra sources (test resources) are added.
+function(kvx_windows_launcher name)
+  add_executable(${name} WIN32 ${CMAKE_SOURCE_DIR}/src/launcher/main.cpp ${KVX_NATIVES_JNI_SOURCES}
+                 ${KVX_LAUNCHER_RC} ${ARGN})
+  target_link_libraries(${name} PRIVATE kvxcore ${KVX_WIN_LINK} -Wl,${KVX_EXPORTS_DEF})
+  set_property(TARGET ${name} APPEND PROPERTY LINK_DEPENDS ${KVX_EXPORTS_DEF})
+  set_source_files_properties(${KVX_LAUNCHER_RC} TARGET_DIRECTORY ${name} PROPERTIES COMPILE_FLAGS "-c 65001")
+endfunction()

@@ -1,0 +1,260 @@
+"""The splash: a launcher with bitmap 100 shows it centred and upright while Java starts and
+runs, closes it by its timers, a key press or Java's request, owns the launch-error box with
+it, and gives Java the SplashScreen natives.
+
+Each test runs a packed launcher on the session's 1024 x 768 Xvfb while `splashwin.exe` watches
+the splash window from another process; screenshots come from ImageMagick's `import`. Times
+are compared with generous margins only."""
+import os
+import subprocess
+import threading
+import time
+
+import pytest
+
+from conftest import finish, outputs, parse_fields, spawn
+from vm_support import java_app, winpath  # noqa: F401  (java_app is a fixture)
+
+ARCHES = ("win32", "win64")
+SPLASH = "com/quorvane/kvx/SplashScreen"
+GET = "native s = %s.nativeGetSplashScreen ()L%s; static" % (SPLASH, SPLASH)
+GET_AGAIN = "native t = %s.nativeGetSplashScreen ()L%s; static" % (SPLASH, SPLASH)
+CLOSE = "native %s.nativeClose ()V s" % SPLASH
+GET_RETURNED = "native-return %s.nativeGetSplashScreen()L%s; = " % (SPLASH, SPLASH)
+MARKER = "property splash.marker"  # a step that logs a line: main is about to return
+
+
+def auto_close(delay):
+    return "native %s.nativeAutoClose (I)V s %d" % (SPLASH, delay)
+
+
+RED, GREEN, BLUE = (255, 0, 0), (0, 255, 0), (0, 0, 255)
+
+
+class Watcher:
+    """splashwin.exe running beside the launcher."""
+
+    def __init__(self, wine, builds, mode, timeout_ms=40000, log=None, marker=None):
+        args = [mode, "--timeout-ms", str(timeout_ms)]
+        if log is not None:
+            args += ["--log", winpath(log), "--marker", marker]
+        self.proc = spawn(["wine", str(builds.splashwin()), *args], wine.env())
+        self.timeout = timeout_ms / 1000 + 30
+
+    def result(self):
+        ended = finish(self.proc, self.timeout)
+        out, err = outputs(self.proc)
+        assert ended, "splashwin did not end\n%s%s" % (out, err)
+        fields = {k: v for k, v in parse_fields(out).items()}
+        return self.proc.returncode, fields, out + err
+
+
+def number(fields, key, output):
+    assert key in fields, "splashwin reported no %s\n%s" % (key, output)
+    return int(fields[key])
+
+
+class Screenshot:
+    """The X screen as RGB pixels (ImageMagick `import`, read as binary PPM)."""
+
+    def __init__(self, display, path):
+        try:
+            subprocess.run(["import", "-display", display, "-window", "root", "-depth", "8", "ppm:%s" % path],
+                           check=True, timeout=60, capture_output=True)
+        except FileNotFoundError:
+            pytest.fail("ImageMagick's import is not installed (run tools/bootstrap)", pytrace=False)
+        data = path.read_bytes()
+        parts = data.split(maxsplit=4)
+        assert parts[0] == b"P6" and parts[3] == b"255", "not an 8-bit binary PPM"
+        self.width, self.height = int(parts[1]), int(parts[2])
+        self.pixels = parts[4]
+
+    def at(self, x, y):
+        i = (y * self.width + x) * 3
+        return tuple(self.pixels[i:i + 3])
+
+
+def wait_for_line(log, prefix, seconds=40):
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        if log.exists() and any(l.startswith(prefix) for l in log.read_text(encoding="utf-8").splitlines()):
+            return True
+        time.sleep(0.05)
+    return False
+
+
+def shoot_when(log, prefix, display, path, holder):
+    """In a thread: a screenshot as soon as the log has a line starting with `prefix`."""
+    def run():
+        if not wait_for_line(log, prefix):
+            holder.append("the log never had a line starting with %r" % prefix)
+            return
+        try:
+            holder.append(Screenshot(display, path))
+        except BaseException as e:  # reported by the test, not lost in the thread
+            holder.append("screenshot failed: %r" % e)
+
+    thread = threading.Thread(target=run)
+    thread.start()
+    return thread
+
+
+def check_pixels(shot, expected):
+    wrong = ["(%d, %d) is %s, expected %s" % (x, y, shot.at(x, y), colour) for (x, y), colour in expected.items()
+             if shot.at(x, y) != colour]
+    assert not wrong, "\n".join(wrong)
+
+
+@pytest.mark.parametrize("arch", ARCHES)
+def test_picture_is_centred_upright_and_closes_after_main(java_app, wine, builds, tmp_path, arch):
+    app = java_app(arch, stub=builds.splash_stub(arch, "picture"))
+    watcher = Watcher(wine, builds, "watch", log=app.jvm.log, marker=MARKER)
+    shots = []
+    shooter = shoot_when(app.jvm.log, GET_RETURNED, wine.display, tmp_path / "shot.ppm", shots)
+    launch = app.launch(script=["class " + SPLASH, "class app/Main", "main " + GET, "main sleeps 3000",
+                                "main thread keeper 4000", "main " + MARKER])
+    shooter.join()
+    code, fields, output = watcher.result()
+    launch.check_success()
+    assert code == 0, output
+    assert [fields.get(k) for k in ("x", "y", "width", "height", "title")] == \
+        ["312", "234", "400", "300", "Please wait ..."], output
+    assert any(l.startswith(GET_RETURNED + SPLASH + "#") for l in launch.lines), launch.describe()
+    # Gone about 750 ms after main returned, long before the keeper thread let the process end.
+    after_main = number(fields, "gone_ms", output) - number(fields, "marker_ms", output)
+    assert 600 <= after_main <= 3000, output
+    assert shots and isinstance(shots[0], Screenshot), "no screenshot: %s\n%s" % (shots, launch.describe())
+    shot = shots[0]
+    assert (shot.width, shot.height) == (1024, 768)
+    check_pixels(shot, {
+        (312, 234): RED, (711, 234): RED, (512, 300): RED,       # the top band at the top
+        (312, 533): GREEN, (511, 533): GREEN, (400, 400): GREEN,  # green at the bottom left
+        (512, 533): BLUE, (711, 533): BLUE, (650, 400): BLUE,     # blue at the bottom right
+    })
+    outside = [shot.at(x, y) for x, y in ((311, 234), (312, 233), (712, 533), (711, 534))]
+    assert not set(outside) & {RED, GREEN, BLUE}, "the picture reaches beyond (312, 234)-(711, 533): %s" % outside
+
+
+def test_picture_larger_than_the_screen_overhangs_evenly(java_app, wine, builds, tmp_path):
+    app = java_app("win32", stub=builds.splash_stub("win32", "large"))
+    watcher = Watcher(wine, builds, "watch")
+    shots = []
+    shooter = shoot_when(app.jvm.log, GET_RETURNED, wine.display, tmp_path / "shot.ppm", shots)
+    launch = app.launch(script=["class " + SPLASH, "class app/Main", "main " + GET, "main sleeps 2500"])
+    shooter.join()
+    code, fields, output = watcher.result()
+    launch.check_success()
+    assert [fields.get(k) for k in ("x", "y", "width", "height")] == ["-88", "-66", "1200", "900"], output
+    assert shots and isinstance(shots[0], Screenshot), "no screenshot: %s\n%s" % (shots, launch.describe())
+    # Picture rows 0-224 are red: screen rows up to 158; picture column 600 is screen column 512.
+    check_pixels(shots[0], {(0, 0): RED, (1023, 0): RED, (511, 158): RED, (511, 159): GREEN,
+                            (0, 767): GREEN, (511, 767): GREEN, (512, 767): BLUE, (1023, 767): BLUE})
+
+
+def test_clicks_and_alt_f4_leave_it_a_key_press_closes_it(java_app, wine, builds):
+    app = java_app("win32", stub=builds.splash_stub("win32", "picture"))
+    watcher = Watcher(wine, builds, "poke")
+    launch = app.launch(script=["class " + SPLASH, "class app/Main", "main sleeps 8000", "main " + GET])
+    code, fields, output = watcher.result()
+    launch.check_success()
+    assert fields.get("survived") == "1", output
+    assert code == 0 and 0 <= number(fields, "key_gone_ms", output) <= 3000, output
+    # Closed by the key while main still ran: Java finds no splash any more.
+    assert launch.has(GET_RETURNED + "null thread=main"), launch.describe()
+
+
+def test_launch_error_box_is_owned_by_the_splash_which_goes_after_it(java_app, wine, builds):
+    app = java_app("win32", stub=builds.splash_stub("win32", "picture"), main="app.Missing")
+    watcher = Watcher(wine, builds, "watch")
+    launch = app.launch(script=["class app/Main"], expect_box=True)
+    code, fields, output = watcher.result()
+    launch.check_failure(7)
+    assert launch.run.box.get("owner_class") == "KVXSPLASH", launch.describe()
+    assert fields.get("splash_during_box") == "1" and fields.get("box_owner_is_splash") == "1", output
+    box_closed = number(fields, "box_closed_ms", output)
+    assert box_closed <= number(fields, "gone_ms", output) <= box_closed + 2000, output
+
+
+@pytest.mark.parametrize("arch", ARCHES)
+def test_without_a_picture_java_finds_no_splash(java_app, arch):
+    app = java_app(arch)
+    launch = app.launch(script=["class " + SPLASH, "class app/Main", "main " + GET,
+                                "main new s " + SPLASH, "main " + auto_close(0), "main " + CLOSE])
+    launch.check_success()
+    assert launch.has(GET_RETURNED + "null thread=main"), launch.describe()
+    assert launch.has("load " + winpath(app.exe)), launch.describe()
+
+
+@pytest.mark.parametrize("arch", ARCHES)
+def test_auto_close_minus_one_keeps_it_until_close(java_app, wine, builds, arch):
+    app = java_app(arch, stub=builds.splash_stub(arch, "picture"))
+    watcher = Watcher(wine, builds, "watch", log=app.jvm.log, marker=MARKER)
+    launch = app.launch(script=["class " + SPLASH, "class app/Main", "main " + GET, "main " + auto_close(-1),
+                                "main start closer", "main " + MARKER,
+                                "routine closer", "step sleeps 3000", "step " + CLOSE])
+    code, fields, output = watcher.result()
+    launch.check_success()
+    assert code == 0, output
+    # Not the launcher's 750 ms: the close() three seconds later took it down.
+    assert 2000 <= number(fields, "gone_ms", output) - number(fields, "marker_ms", output) <= 10000, output
+    assert launch.has("native-return %s.nativeClose()V = void thread=closer" % SPLASH), launch.describe()
+
+
+def test_auto_close_5000_closes_it_after_main_returned(java_app, wine, builds):
+    app = java_app("win32", stub=builds.splash_stub("win32", "picture"))
+    watcher = Watcher(wine, builds, "watch", log=app.jvm.log, marker=MARKER)
+    launch = app.launch(script=["class " + SPLASH, "class app/Main", "main " + GET, "main " + auto_close(5000),
+                                "main thread keeper 9000", "main " + MARKER])
+    code, fields, output = watcher.result()
+    launch.check_success()
+    assert code == 0, output
+    assert 4000 <= number(fields, "gone_ms", output) - number(fields, "marker_ms", output) <= 8500, output
+
+
+def test_an_object_from_before_the_close_does_nothing(java_app, wine, builds):
+    app = java_app("win32", stub=builds.splash_stub("win32", "picture"))
+    watcher = Watcher(wine, builds, "watch")
+    launch = app.launch(script=["class " + SPLASH, "class app/Main", "main " + GET, "main " + CLOSE,
+                                "main sleeps 1500", "main " + GET_AGAIN, "main " + auto_close(0),
+                                "main " + auto_close(-1), "main " + CLOSE])
+    code, fields, output = watcher.result()
+    launch.check_success()
+    assert code == 0, output
+    # Closed by close() while main still ran: a later getSplashScreen() finds none.
+    gets = [l for l in launch.lines if l.startswith(GET_RETURNED)]
+    assert len(gets) == 2 and gets[0].startswith(GET_RETURNED + SPLASH + "#") and \
+        gets[1] == GET_RETURNED + "null thread=main", launch.describe()
+
+
+@pytest.mark.parametrize("arch", ARCHES)
+def test_java_threads_hammer_the_natives_while_a_key_closes_it(java_app, wine, builds, arch):
+    app = java_app(arch, stub=builds.splash_stub(arch, "picture"))
+    watcher = Watcher(wine, builds, "poke")
+    script = ["class " + SPLASH, "class app/Main", "main " + GET]
+    for name in ("a", "b", "c", "d"):
+        script.append("main start %s" % name)
+    for name in ("a", "b", "c", "d"):
+        script.append("main join %s" % name)
+    script += ["routine a", "step repeat 3000 " + auto_close(-1),
+               "routine b", "step repeat 3000 " + auto_close(60000),
+               "routine c", "step repeat 3000 " + GET_AGAIN,
+               "routine d", "step sleeps 5000", "step repeat 2000 " + CLOSE,
+               "step repeat 2000 " + auto_close(0)]
+    launch = app.launch(script=script, timeout=120)
+    code, fields, output = watcher.result()
+    launch.check_success()
+    assert fields.get("survived") == "1" and code == 0, output
+    done = [l.split(" thread=")[1] for l in launch.lines if l.startswith("repeat-done ")]
+    assert sorted(done) == ["a", "b", "c", "d", "d"], launch.describe()
+
+
+@pytest.mark.parametrize("variant", ["truncated", "empty"])
+def test_a_broken_picture_means_no_splash(java_app, wine, builds, variant):
+    app = java_app("win32", stub=builds.splash_stub("win32", variant))
+    watcher = Watcher(wine, builds, "watch", timeout_ms=8000)
+    launch = app.launch(script=["class " + SPLASH, "class app/Main", "main sleeps 1000", "main " + GET])
+    code, fields, output = watcher.result()
+    launch.check_success()
+    assert launch.has(GET_RETURNED + "null thread=main"), launch.describe()
+    assert code == 1 and fields.get("never_shown") == "1", output
+    assert launch.run.seconds < 25, launch.describe()
