@@ -342,3 +342,109 @@ def test_real_clicks_reach_the_callback_on_the_tray_thread(java_app, wine, build
     # Nothing after the callback was cleared.
     cleared = max(i for i, l in enumerate(result.lines) if l.startswith("native-return %s.setSystemTrayCallback" % TRAY))
     assert not [l for l in result.lines[cleared:] if l.startswith(ON_MOUSE)], result.describe()
+
+
+def menu(var):
+    return ["main new %s %s" % (var, MENU), "main new %s_set java/util/HashSet" % var,
+            "main set-field %s popups %s_set" % (var, var), "main native %s.init ()V %s" % (MENU, var),
+            "main get-field %s h" % var]
+
+
+def append(var, text, item):
+    if isinstance(item, int):
+        return "main native %s.Append (%sI)V %s %s %d" % (MENU, S, var, arg(text), item)
+    return "main native %s.Append (%sL%s;)V %s %s %s" % (MENU, S, MENU, var, arg(text), item)
+
+
+def test_popup_menu_from_a_real_right_click(java_app, wine, builds, tmp_path):
+    app = tray_app(java_app, builds, "win32")
+    go = tmp_path / "go"
+    items = [("Zero", 0), ("Thousand", 1000), ("Over", 1001), ("Minus", -1)]
+    script = (classes(mouse_routine="popup") + icon("t1", 101, "menu") + menu("m")
+              + [append("m", text, item) for text, item in items]
+              # A submenu appended to two parents, behind separators.
+              + menu("other") + menu("third") + menu("sub") + [append("sub", "Inner", 7)]
+              + ["main native %s.AppendSeparator ()V other" % MENU, append("other", "More", "sub"),
+                 append("third", "Also", "sub"), append("third", "Again", "sub")]
+              + ["main new cb " + CALLBACK, set_callback("cb"), call("t1", "Show"),
+                 "main waits-file %s %d" % (winpath(go), WAIT_MS),
+                 "main native %s.finalize ()V sub" % MENU, "main native %s.finalize ()V other" % MENU,
+                 "routine popup", "step only-if-arg 1 517", "step native %s.Popup ()V m" % MENU])
+    popups = "native-return %s.Popup()V" % MENU
+
+    def drive(desk):
+        desk.wait_for(desk.count("native-return %s.Show" % TRAY), "the icon shown")
+        for round_, choice in enumerate(list(range(len(items))) + [None]):
+            x, y = desk.click_icon(RED_RGB, 3)
+            _, _, mx, my, mw, mh = desk.popup_window(x, y)
+            if choice is None:  # dismissed: a click beside the menu
+                desk.xdotool("mousemove", 700, 600, "click", 1)
+            else:
+                desk.xdotool("mousemove", mx + mw // 2, my + (2 * choice + 1) * mh // (2 * len(items)), "click", 1)
+            desk.wait_for(lambda ls: desk.count(popups)(ls) == round_ + 1, "Popup to return (round %d)" % round_)
+        # Commands from elsewhere: below, above, with a high word, and one that counts.
+        desk.post((273, 49999, 0), (273, 51001, 0), (273, 0x10000 + 50005, 0), (273, 50010, 0))
+        desk.wait_for(lambda ls: any(l.startswith(ON_COMMAND) and " 10 " in l for l in ls), "the posted 50010")
+
+    desktop = Desktop(wine, builds, app.jvm.log, tmp_path / "shot.ppm")
+    driver = Driver(desktop, go, drive)
+    driver.start()
+    result = launch(app, script)
+    driver.check()
+    check_ran(result, 2)  # the shown icon and the callback
+    commands = [int(l.split()[4]) for l in result.lines if l.startswith(ON_COMMAND)]
+    assert commands == [0, 1000, 10], result.describe()  # 1001, -1, dismissal and strays: nothing
+    assert all(l.rsplit("thread=", 1)[1].startswith("Thread-")
+               for l in result.lines if l.startswith(ON_COMMAND)), result.describe()
+    # Popup ran inside OnMouseClick, on the tray thread, only for the button release.
+    pops = [l for l in result.lines if l.startswith(popups)]
+    assert len(pops) == 5 and all("thread=Thread-" in l for l in pops), result.describe()
+    sub, other_set, third_set = object_of(result, "sub"), object_of(result, "other_set"), object_of(result, "third_set")
+    assert result.has("hashset-add %s %s added" % (other_set, sub)), result.describe()
+    assert result.has("hashset-add %s %s added" % (third_set, sub)), result.describe()
+    assert result.has("hashset-add %s %s present" % (third_set, sub)), result.describe()  # held once
+    assert [field(result, v) != 0 for v in ("m", "other", "third", "sub")] == [True] * 4, result.describe()
+
+
+def test_threads_notifications_and_callbacks_at_once(java_app, wine, builds, tmp_path):
+    app = tray_app(java_app, builds, "win32")
+    rounds = 300
+    script = classes(mouse_routine="touch") + icon("t1", 101, "first") + ["main new cb " + CALLBACK]
+    for n in (2, 3, 4):
+        script += icon("t%d" % n, 102, "worker %d" % n)
+    script += [set_callback("cb"), call("t1", "Show")]
+    script += ["main start work%d" % n for n in (2, 3, 4)]
+    script += ["main join work%d" % n for n in (2, 3, 4)]
+    script += ["main waits-file %s %d" % (winpath(tmp_path / "go"), WAIT_MS),
+               set_callback(None), call("t1", "Hide")]
+    for n in (2, 3, 4):
+        script.append("routine work%d" % n)
+        for i in range(rounds):
+            script += [call("t%d" % n, "Show", where="step"),
+                       call("t%d" % n, "Change", 102 if i % 2 else 101, "round %d" % i, None, None, -1, where="step"),
+                       call("t%d" % n, "Hide", where="step")]
+    script += ["routine touch", call("t1", "Change", 0, "touched", None, None, -1, where="step")]
+
+    def drive(desk):
+        desk.wait_for(lambda ls: any(l.startswith("thread-start work") for l in ls), "the workers")
+        for _ in range(6):
+            desk.post(*[(1124, 1 + i % 4, 512 + i % 10) for i in range(400)])
+        desk.wait_for(lambda ls: sum(1 for l in ls if l.startswith("joined work")) == 3, "the workers' end", 300)
+        # The queue drains: the last notification posted now arrives last.
+        desk.post((1124, 1, 777))
+        desk.wait_for(lambda ls: any(l.startswith(ON_MOUSE) and " 777 " in l for l in ls), "the last notification", 120)
+
+    desktop = Desktop(wine, builds, app.jvm.log, tmp_path / "shot.ppm")
+    driver = Driver(desktop, tmp_path / "go", drive)
+    driver.start()
+    result = launch(app, script, timeout=600)
+    driver.check()
+    check_ran(result, 0)  # every icon hidden, the callback cleared: nothing left over
+    delivered = [l for l in result.lines if l.startswith(ON_MOUSE)]
+    # Every posted notification reached Java, each with an attach and a detach of its own (the
+    # one more detach is the main thread's before the machine goes).
+    assert len(delivered) == 6 * 400 + 1, len(delivered)
+    assert result.lines.count("attach") == len(delivered) == result.lines.count("detach") - 1
+    for n in (2, 3, 4):
+        ops = [l.split()[1] for l in shell_lines(result) if " id=%d " % n in l]
+        assert ops == ["ADD", "MODIFY", "DELETE"] * rounds, "icon %d: %s" % (n, ops[:12])
