@@ -296,8 +296,9 @@ def test_texts_are_never_cut_inside_a_chinese_character(java_app, builds):
     assert lines[1] == shell("ADD", "win32", 88, 2, BLUE, "a" + "\u6587" * 31, encoding="gbk"), result.describe()
 
 
-def test_real_clicks_reach_the_callback_on_the_tray_thread(java_app, wine, builds, tmp_path):
-    app = tray_app(java_app, builds, "win32")
+@pytest.mark.parametrize("arch", ("win32", "win64"))
+def test_real_clicks_reach_the_callback_on_the_tray_thread(java_app, wine, builds, tmp_path, arch):
+    app = tray_app(java_app, builds, arch)
     go1, go2 = tmp_path / "go1", tmp_path / "go2"
     script = (classes() + icon("t1", 101, "one") + icon("t2", 102, "two")
               + ["main new cb " + CALLBACK, set_callback("cb"), call("t1", "Show"), call("t2", "Show"),
@@ -356,8 +357,9 @@ def append(var, text, item):
     return "main native %s.Append (%sL%s;)V %s %s %s" % (MENU, S, MENU, var, arg(text), item)
 
 
-def test_popup_menu_from_a_real_right_click(java_app, wine, builds, tmp_path):
-    app = tray_app(java_app, builds, "win32")
+@pytest.mark.parametrize("arch", ("win32", "win64"))
+def test_popup_menu_from_a_real_right_click(java_app, wine, builds, tmp_path, arch):
+    app = tray_app(java_app, builds, arch)
     go = tmp_path / "go"
     items = [("Zero", 0), ("Thousand", 1000), ("Over", 1001), ("Minus", -1)]
     script = (classes(mouse_routine="popup") + icon("t1", 101, "menu") + menu("m")
