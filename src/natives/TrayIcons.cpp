@@ -74,6 +74,9 @@ int32_t readIconHandle(JNIEnv* env, jobject self) {
 
 void tellShell(DWORD message, NOTIFYICONDATAA& data) { Shell_NotifyIconA(message, &data); }
 
+// The environment of the delivery running on this thread, if any.
+thread_local JNIEnv* t_deliveryEnv = nullptr;
+
 // Attaches the tray thread, runs `deliver` with the callback (a global reference of its own,
 // so a concurrent setSystemTrayCallback cannot delete it under us) and detaches.
 template <typename Deliver>
@@ -84,9 +87,18 @@ void deliverToCallback(Deliver deliver) {
         vm = g_vm;
         if (!vm || !g_callback) return;
     }
+    // A notification dispatched while a callback runs (a popup menu's loop pumps this thread's
+    // messages) reuses the outer delivery's attachment: detaching after it would pull the
+    // thread out from under the callback that is still running.
+    if (t_deliveryEnv) {
+        deliver(t_deliveryEnv);
+        return;
+    }
     JNIEnv* env = nullptr;
     if (vm->AttachCurrentThread(reinterpret_cast<void**>(&env), nullptr) != 0 || !env) return;
+    t_deliveryEnv = env;
     deliver(env);
+    t_deliveryEnv = nullptr;
     vm->DetachCurrentThread();
 }
 

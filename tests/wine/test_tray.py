@@ -379,7 +379,11 @@ def test_popup_menu_from_a_real_right_click(java_app, wine, builds, tmp_path, ar
         for round_, choice in enumerate(list(range(len(items))) + [None]):
             x, y = desk.click_icon(RED_RGB, 3)
             _, _, mx, my, mw, mh = desk.popup_window(x, y)
-            if choice is None:  # dismissed: a click beside the menu
+            if choice is None:
+                # A notification while the menu is open is delivered inside the open callback;
+                # then the menu is dismissed with a click beside it.
+                desk.post((1124, 1, 600))
+                desk.wait_for(lambda ls: any(l.startswith(ON_MOUSE) and " 600 " in l for l in ls), "a nested call")
                 desk.xdotool("mousemove", 700, 600, "click", 1)
             else:
                 desk.xdotool("mousemove", mx + mw // 2, my + (2 * choice + 1) * mh // (2 * len(items)), "click", 1)
@@ -401,6 +405,13 @@ def test_popup_menu_from_a_real_right_click(java_app, wine, builds, tmp_path, ar
     # Popup ran inside OnMouseClick, on the tray thread, only for the button release.
     pops = [l for l in result.lines if l.startswith(popups)]
     assert len(pops) == 5 and all("thread=Thread-" in l for l in pops), result.describe()
+    # The notification that came while the menu was open ran inside that callback, on the same
+    # attachment of the tray thread, which stayed attached until the outer callback ended.
+    nested = next(i for i, l in enumerate(result.lines) if l.startswith(ON_MOUSE) and " 600 " in l)
+    opened = max(i for i, l in enumerate(result.lines[:nested]) if l.startswith("native-call %s.Popup" % MENU))
+    thread = result.lines[opened].rsplit("thread=", 1)[1]
+    assert result.lines[nested].endswith("thread=" + thread), result.describe()
+    assert "detach" not in result.lines[opened:nested + 1], result.describe()
     sub, other_set, third_set = object_of(result, "sub"), object_of(result, "other_set"), object_of(result, "third_set")
     assert result.has("hashset-add %s %s added" % (other_set, sub)), result.describe()
     assert result.has("hashset-add %s %s added" % (third_set, sub)), result.describe()
