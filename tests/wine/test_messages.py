@@ -16,7 +16,7 @@ NOT_FOUND = {
 def check_one_warning(run, caption, text):
     assert run.box is not None, "no message box was seen\n" + run.describe()
     assert (run.box["caption"], run.box["text"]) == (caption, text), run.describe()
-    # One OK button, the warning icon, no owner (this build shows no splash).
+    # One OK button, the warning icon, no owner (without bitmap 100 there is no splash).
     assert run.box["buttons"] == "1", run.describe()
     assert run.box["icon"] == "1", run.describe()
     assert run.box["owner"] == "0", run.describe()

@@ -1,5 +1,7 @@
 // splashwin: watches the splash window ("KVXSPLASH") of another process and pokes it.
 //
+//   Both print ready=1 first, as soon as they run.
+//
 //   splashwin watch [--timeout-ms N] [--log PATH --marker TEXT]
 //       Polls every 10 ms until a visible splash window has come and gone. Prints, as
 //       "key=value" lines with times in ms since the helper started:
@@ -198,5 +200,8 @@ int main() {
         std::printf("usage: splashwin watch|poke [--timeout-ms N] [--log PATH --marker TEXT]\n");
         return 3;
     }
+    // Tells the test that the helper runs, so that it can start the launcher without
+    // counting on how long Wine takes to start a program.
+    field("ready", 1);
     return o.mode == "watch" ? watch(o) : poke(o);
 }
