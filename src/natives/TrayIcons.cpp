@@ -15,7 +15,6 @@
 #include <climits>
 #include <new>
 
-#include "launcher/Services.h"
 #include "natives/TrayEventWindow.h"
 #include "natives/TrayIconRecord.h"
 #include "natives/TrayIconTable.h"
@@ -189,11 +188,6 @@ void releaseAllTrayIcons() {
         delete record;
     }
     TrayIconTable::freeEntries(entries);
-}
-
-int32_t trayIconCount() {
-    TrayLock lock;
-    return g_trayIconTable.size();
 }
 
 void trayIconInit(JNIEnv* env, jobject self, jint icon, jstring tip, jstring info, jstring infoTitle,

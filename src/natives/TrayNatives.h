@@ -1,8 +1,8 @@
 #pragma once
 // The tray and menu natives' work, called by the exported JNI entry points (natives/jni), the
-// tray event window's two handlers and the shell version probe. startTrayServices and
-// releaseAllTrayIcons are declared in launcher/Services.h. None of these throws or reports
-// to Java: a missing field or a failed platform call ends the call silently.
+// tray event window's two handlers, the shell version probe, and the start and end of the
+// tray services (which launcher/Services.h declares for the entry point as well). None of
+// these throws or reports to Java: a missing field or a failed platform call ends silently.
 
 #include <jni.h>
 
@@ -21,8 +21,11 @@ void dispatchTrayMouse(uintptr_t iconId, intptr_t notification);
 // Menu-command handler: calls SystemTrayCallback.OnMenuCommand with `command` - 50000.
 void dispatchMenuCommand(uint32_t command);
 
-// Entries in the icon table now.
-int32_t trayIconCount();
+// Starts the tray event window with the two handlers below.
+void startTrayServices();
+// Removes every remaining icon, last created first, and frees the table; runs once. Called
+// after the virtual machine is gone: the Java references are not touched.
+void releaseAllTrayIcons();
 
 // com.quorvane.kvx.SystemTray
 void trayIconInit(JNIEnv* env, jobject self, jint icon, jstring tip, jstring info, jstring infoTitle,

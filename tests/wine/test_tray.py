@@ -254,7 +254,11 @@ def test_icon_lifecycle_reaches_the_shell_as_it_should(java_app, builds, arch):
               + icon("t3", 101, "third")
               + icon("t4", 102, "x" * 100) + [call("t4", "Show")]
               + icon("t5", 999, "no such icon") + [call("t5", "Show")]
-              + icon("t6", 101, "", "", "", 0))
+              + icon("t6", 101, "", "", "", 0)
+              # A finalized icon's handle and a forged one reach no record.
+              + [call("t2", "Show"), call("t2", "Change", 101, "gone", None, None, 0), call("t2", "finalize"),
+                 "main new forged " + TRAY, "main set-field forged h 77", call("forged", "Show"),
+                 call("forged", "Hide"), call("forged", "finalize")])
     result = launch(app, script)
     check_ran(result, 3)
     assert [field(result, v) for v in ("t1", "t2", "t3", "t4", "t5", "t6")] == [1, 2, 3, 4, 5, 6]
@@ -364,6 +368,7 @@ def test_popup_menu_from_a_real_right_click(java_app, wine, builds, tmp_path, ar
     items = [("Zero", 0), ("Thousand", 1000), ("Over", 1001), ("Minus", -1)]
     script = (classes(mouse_routine="popup") + icon("t1", 101, "menu") + menu("m")
               + [append("m", text, item) for text, item in items]
+              + [append("m", "No submenu", "null")]  # adds nothing (the clicks below would miss)
               # A submenu appended to two parents, behind separators.
               + menu("other") + menu("third") + menu("sub") + [append("sub", "Inner", 7)]
               + ["main native %s.AppendSeparator ()V other" % MENU, append("other", "More", "sub"),
