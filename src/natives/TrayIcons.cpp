@@ -39,6 +39,13 @@ TrayLock::~TrayLock() { ReleaseSRWLockExclusive(&g_trayLock); }
 
 TrayIconTable g_trayIconTable;
 JavaVM* g_vm = nullptr;
+// A reference of our own on the runtime library behind g_vm: the entry point frees the runtime
+// before it removes the icons, and a notification still queued then would call into unmapped
+// code. Released by releaseAllTrayIcons once no delivery can run any more.
+HMODULE g_vmModule = nullptr;
+// Held shared by each delivery from its VM check to its detach, exclusively by
+// releaseAllTrayIcons before it lets the runtime library go.
+SRWLOCK g_deliveryLock = SRWLOCK_INIT;
 jobject g_callback = nullptr;
 int32_t g_nextTrayIconId = 1;
 bool g_released = false;
@@ -80,12 +87,6 @@ thread_local JNIEnv* t_deliveryEnv = nullptr;
 // so a concurrent setSystemTrayCallback cannot delete it under us) and detaches.
 template <typename Deliver>
 void deliverToCallback(Deliver deliver) {
-    JavaVM* vm;
-    {
-        TrayLock lock;
-        vm = g_vm;
-        if (!vm || !g_callback) return;
-    }
     // A notification dispatched while a callback runs (a popup menu's loop pumps this thread's
     // messages) reuses the outer delivery's attachment: detaching after it would pull the
     // thread out from under the callback that is still running.
@@ -93,12 +94,22 @@ void deliverToCallback(Deliver deliver) {
         deliver(t_deliveryEnv);
         return;
     }
+    AcquireSRWLockShared(&g_deliveryLock);
+    JavaVM* vm;
+    {
+        TrayLock lock;
+        vm = g_released ? nullptr : g_vm;
+        if (!g_callback) vm = nullptr;
+    }
     JNIEnv* env = nullptr;
-    if (vm->AttachCurrentThread(reinterpret_cast<void**>(&env), nullptr) != 0 || !env) return;
-    t_deliveryEnv = env;
-    deliver(env);
-    t_deliveryEnv = nullptr;
-    vm->DetachCurrentThread();
+    // After the machine is destroyed the attach fails and nothing is delivered.
+    if (vm && vm->AttachCurrentThread(reinterpret_cast<void**>(&env), nullptr) == 0 && env) {
+        t_deliveryEnv = env;
+        deliver(env);
+        t_deliveryEnv = nullptr;
+        vm->DetachCurrentThread();
+    }
+    ReleaseSRWLockShared(&g_deliveryLock);
 }
 
 // Calls `name` on the callback; a Java exception is printed and cleared before detaching.
@@ -172,12 +183,18 @@ void startTrayServices() { startTrayEventWindow(dispatchTrayMouse, dispatchMenuC
 void releaseAllTrayIcons() {
     TrayIconEntry* entries;
     int32_t count;
+    HMODULE runtime;
     {
         TrayLock lock;
         if (g_released) return;
-        g_released = true;
+        g_released = true;  // from now on notifications are dropped
         entries = g_trayIconTable.takeAll(count);
+        runtime = g_vmModule;
+        g_vmModule = nullptr;
     }
+    // Waits for a delivery that is running now; later ones see the released flag.
+    AcquireSRWLockExclusive(&g_deliveryLock);
+    ReleaseSRWLockExclusive(&g_deliveryLock);
     // Last created first; the Java references die with the virtual machine, already gone.
     for (int32_t i = count - 1; i >= 0; --i) {
         TrayIconRecord* record = entries[i].record;
@@ -188,6 +205,7 @@ void releaseAllTrayIcons() {
         delete record;
     }
     TrayIconTable::freeEntries(entries);
+    if (runtime) FreeLibrary(runtime);
 }
 
 void trayIconInit(JNIEnv* env, jobject self, jint icon, jstring tip, jstring info, jstring infoTitle,
@@ -200,8 +218,18 @@ void trayIconInit(JNIEnv* env, jobject self, jint icon, jstring tip, jstring inf
     if (needVm) {
         JavaVM* vm = nullptr;
         if (env->GetJavaVM(&vm) == 0 && vm) {
-            TrayLock lock;
-            if (!g_vm) g_vm = vm;
+            HMODULE runtime = nullptr;
+            GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                               reinterpret_cast<LPCSTR>(vm->functions->AttachCurrentThread), &runtime);
+            {
+                TrayLock lock;
+                if (!g_vm && !g_released) {
+                    g_vm = vm;
+                    g_vmModule = runtime;
+                    runtime = nullptr;
+                }
+            }
+            if (runtime) FreeLibrary(runtime);  // another thread was first
         }
     }
     jfieldID h = trayFieldOf(env, self, "h", "I");

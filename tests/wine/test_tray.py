@@ -480,3 +480,37 @@ def test_threads_notifications_and_callbacks_at_once(java_app, wine, builds, tmp
     for n in (2, 3, 4):
         ops = [l.split()[1] for l in shell_lines(result) if " id=%d " % n in l]
         assert ops == ["ADD", "MODIFY", "DELETE"] * rounds, "icon %d: %s" % (n, ops[:12])
+
+
+def test_notifications_queued_at_exit_are_dropped_safely(java_app, wine, builds, tmp_path):
+    """Thousands of notifications are still queued when main returns: the launcher destroys the
+    machine, frees the runtime and removes the icon while the tray thread works through them."""
+    app = tray_app(java_app, builds, "win32")
+    go = tmp_path / "go"
+    script = (classes() + icon("t1", 101, "exit") + ["main new cb " + CALLBACK, set_callback("cb"), call("t1", "Show"),
+                                                     "main waits-file %s %d" % (winpath(go), WAIT_MS)])
+
+    posters = []
+
+    def drive(desk):
+        desk.wait_for(desk.count("native-return %s.Show" % TRAY), "the icon shown")
+        desk.post(*[(1124, 1, 512)] * 1000)
+        # Still posting while main returns and the launcher tears down.
+        helper = str(builds.need(builds.dir("win32") / "tests" / "postmsg.exe", "the message-posting helper"))
+        for _ in range(8):
+            posters.append(spawn(["wine", helper, "KVXMESSAGE"] + ["1124", "1", "513"] * 1000, wine.env()))
+
+    desktop = Desktop(wine, builds, app.jvm.log, tmp_path / "shot.ppm")
+    driver = Driver(desktop, go, drive)
+    driver.start()
+    # Without the shell watch, which would keep the runtime library loaded to the end.
+    result = app.launch(script=script, timeout=180, env={"WINEDEBUG": "-all,trace+msgbox,trace+systray"})
+    driver.check()
+    for proc in posters:
+        finish(proc, 60)
+        outputs(proc)
+    check_ran(result, 2)
+    assert result.run.returncode == 0 and "Unhandled" not in result.run.stderr, result.describe()
+    assert any(l.startswith(ON_MOUSE) for l in result.lines), result.describe()
+    assert result.lines[-1] == "unload", result.describe()
+    assert traced_messages(result.run) == [0, 2], result.run.stderr[-2000:]  # added, removed at exit
