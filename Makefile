@@ -43,7 +43,7 @@ demo: all
 unit-host: host
 	build/host/tests/kvx_unit_tests --gtest_brief=1
 unit-win32: win32
-	tools/wine-run --timeout 300 build/win32/tests/kvx_unit_tests.exe --gtest_brief=1
+	tools/wine-run --timeout 300 --display build/win32/tests/kvx_unit_tests.exe --gtest_brief=1
 
 e2e-wine: all
 	$(PYTHON) -m pytest -q tests/wine

@@ -1,7 +1,8 @@
 #pragma once
 // The native services around a launch: the splash window and the tray event window.
 // The splash exists on Windows only (Splash_win32.cpp); the Linux build behaves as an
-// executable without a splash bitmap (Splash_posix.cpp).
+// executable without a splash bitmap (Splash_posix.cpp). The tray exists on Windows only
+// (natives/TrayIcons.cpp); the Linux build has none (Tray_posix.cpp).
 
 namespace kvx {
 

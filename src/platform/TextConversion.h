@@ -14,4 +14,8 @@ int32_t wideToAnsi(const uint16_t* units, int32_t count, char* out, int32_t outS
 // Converts `count` bytes (-1: up to and including the zero byte); same conventions in units.
 int32_t ansiToWide(const char* text, int32_t count, uint16_t* out, int32_t outSize);
 
+// Bytes taken by the character whose first byte is `first`: 2 for a lead byte of a
+// double-byte ANSI code page on Windows, the sequence length for UTF-8 on Linux, else 1.
+int32_t ansiCharLength(unsigned char first);
+
 }  // namespace kvx::platform

@@ -118,3 +118,28 @@ def test_launcher_exports_exactly_the_listed_natives(arch, objdump):
     else:
         expected = sorted(listed)
     assert sorted(names) == expected
+
+
+TRAY_NATIVES = {
+    "Java_com_quorvane_kvx_SystemTray_init": 28,
+    "Java_com_quorvane_kvx_SystemTray_Change": 28,
+    "Java_com_quorvane_kvx_SystemTray_Show": 8,
+    "Java_com_quorvane_kvx_SystemTray_Hide": 8,
+    "Java_com_quorvane_kvx_SystemTray_setSystemTrayCallback": 12,
+    "Java_com_quorvane_kvx_SystemTray_finalize": 8,
+    "Java_com_quorvane_kvx_SystemTrayMenu_init": 8,
+    "Java_com_quorvane_kvx_SystemTrayMenu_Append__Ljava_lang_String_2I": 16,
+    "Java_com_quorvane_kvx_SystemTrayMenu_Append__Ljava_lang_String_2Lcom_quorvane_kvx_SystemTrayMenu_2": 16,
+    "Java_com_quorvane_kvx_SystemTrayMenu_AppendSeparator": 8,
+    "Java_com_quorvane_kvx_SystemTrayMenu_Popup": 8,
+    "Java_com_quorvane_kvx_SystemTrayMenu_finalize": 8,
+}
+
+
+@pytest.mark.parametrize("arch,objdump", [("win32", "i686-w64-mingw32-objdump"),
+                                          ("win64", "x86_64-w64-mingw32-objdump")])
+def test_launcher_exports_every_tray_and_menu_native(arch, objdump):
+    names = set(exported_names(pe_header(os.path.join(ROOT, "build", arch, "kvx.exe"), objdump)))
+    for name, count in TRAY_NATIVES.items():
+        exported = f"_{name}@{count}" if arch == "win32" else name
+        assert exported in names, f"{exported} is not exported by {arch}/kvx.exe"

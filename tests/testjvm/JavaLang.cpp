@@ -71,9 +71,13 @@ Value hashSetAdd(Vm& vm, ThreadState&, const Method&, Obj* self, const std::vect
     auto guard = vm.lock();
     Value v;
     for (Obj* member : self->elements) {
-        if (sameMember(member, args[0].obj)) return v;
+        if (sameMember(member, args[0].obj)) {
+            EventLog::instance().line("hashset-add " + vm.describe(self) + " " + vm.describe(args[0].obj) + " present");
+            return v;
+        }
     }
     self->elements.push_back(args[0].obj);
+    EventLog::instance().line("hashset-add " + vm.describe(self) + " " + vm.describe(args[0].obj) + " added");
     v.prim.z = JNI_TRUE;
     return v;
 }

@@ -153,6 +153,8 @@ bool runSteps(Vm& vm, ThreadState& t, const std::vector<MainStep>& steps, const 
         case K::GetField:
         case K::Start:
         case K::Join:
+        case K::WaitsFile:
+        case K::OnlyIfArg:
             if (!playJavaStep(vm, t, step)) return false;
             break;
         }

@@ -266,16 +266,24 @@ DWORD WINAPI javaThreadMain(void* param) {
 
 }  // namespace
 
+// The int-like arguments of the method body running on this thread (only-if-arg reads them).
+thread_local std::vector<long long> t_intArgs;
+
 void runMethodBody(Vm& vm, ThreadState& t, const Routine& routine, Obj* self, const Method& m,
                    const std::vector<Value>& args) {
+    std::vector<long long> ints(args.size(), 0);
     {
         auto guard = vm.lock();
         vm.variables["this"] = self;
         for (size_t i = 0; i < args.size(); ++i) {
             if (m.argTypes[i] == 'L') vm.variables["arg" + std::to_string(i)] = args[i].obj;
+            else ints[i] = args[i].prim.i;
         }
     }
+    std::vector<long long> outer = std::move(t_intArgs);  // a body may run inside another's
+    t_intArgs = std::move(ints);
     runSteps(vm, t, routine.steps, {});
+    t_intArgs = std::move(outer);
 }
 
 bool playJavaStep(Vm& vm, ThreadState& t, const MainStep& step) {
@@ -284,6 +292,22 @@ bool playJavaStep(Vm& vm, ThreadState& t, const MainStep& step) {
     switch (step.kind) {
     case K::Native:
         return playNative(vm, t, step);
+    case K::WaitsFile: {
+        std::u16string path = utf8ToUtf16(step.text);
+        DWORD start = GetTickCount();
+        bool found = false;
+        for (;;) {
+            found = GetFileAttributesW(reinterpret_cast<const wchar_t*>(path.c_str())) != INVALID_FILE_ATTRIBUTES;
+            if (found || GetTickCount() - start >= static_cast<DWORD>(step.number)) break;
+            Sleep(50);
+        }
+        log.line((found ? "waited " : "wait-timeout ") + step.text);
+        return true;
+    }
+    case K::OnlyIfArg: {
+        size_t index = static_cast<size_t>(step.number);
+        return index < t_intArgs.size() && t_intArgs[index] == step.args[0].number;
+    }
     case K::New: {
         auto guard = vm.lock();
         Klass* k = vm.findClass(step.text2);

@@ -256,6 +256,19 @@ static bool parseStep(std::string_view rest, MainStep& step, bool& missing, std:
         step.kind = K::Join;
         step.text = std::string(nextWord(rest));
         if (step.text.empty() || !rest.empty()) return bad("expected a thread name");
+    } else if (what == "waits-file") {
+        step.kind = K::WaitsFile;
+        step.text = std::string(nextWord(rest));
+        if (step.text.empty() || !toNumber(nextWord(rest), step.number) || step.number < 0 || !rest.empty())
+            return bad("expected PATH MILLISECONDS");
+    } else if (what == "only-if-arg") {
+        step.kind = K::OnlyIfArg;
+        ArgSpec value;
+        value.kind = ArgSpec::Kind::Number;
+        if (!toNumber(nextWord(rest), step.number) || step.number < 0 || !toNumber(nextWord(rest), value.number) ||
+            !rest.empty())
+            return bad("expected INDEX VALUE");
+        step.args.push_back(value);
     } else {
         return bad("unknown main step");
     }

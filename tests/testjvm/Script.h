@@ -39,6 +39,10 @@
 //   start ROUTINE [NAME]       a non-daemon Java thread NAME (default: the routine's name),
 //                              attached before it starts, running the routine
 //   join NAME                  waits for that thread's end
+//   waits-file PATH MS         waits until the file PATH exists, at most MS milliseconds;
+//                              records "waited PATH" or "wait-timeout PATH"
+//   only-if-arg INDEX VALUE    in a method body: the rest of the body runs only when the
+//                              call's int-like argument INDEX (0-based) equals VALUE
 //
 // Class names given in KVX_TESTJVM_CLASSES (comma list) exist too, with a main that returns
 // unless the script describes the class.
@@ -60,7 +64,7 @@ struct ArgSpec {
 struct MainStep {
     enum class Kind {
         Returns, Throws, Exit, Sleeps, WritesFile, Cwd, Env, Property, Thread, Stdout, Stderr,
-        Native, New, SetField, GetField, Start, Join
+        Native, New, SetField, GetField, Start, Join, WaitsFile, OnlyIfArg
     };
     Kind kind = Kind::Returns;
     std::string text;   // class, path, name or printed text; the variable of new/set-field/get-field

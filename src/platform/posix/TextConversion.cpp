@@ -111,4 +111,11 @@ int32_t ansiToWide(const char* text, int32_t count, uint16_t* out, int32_t outSi
     return total;
 }
 
+int32_t ansiCharLength(unsigned char first) {
+    if ((first & 0xE0) == 0xC0) return 2;
+    if ((first & 0xF0) == 0xE0) return 3;
+    if ((first & 0xF8) == 0xF0) return 4;
+    return 1;  // ASCII, and a stray continuation or invalid byte stands alone
+}
+
 }  // namespace kvx::platform

@@ -16,4 +16,8 @@ int32_t ansiToWide(const char* text, int32_t count, uint16_t* out, int32_t outSi
                                out ? outSize : 0);
 }
 
+int32_t ansiCharLength(unsigned char first) {
+    return IsDBCSLeadByteEx(CP_ACP, first) ? 2 : 1;
+}
+
 }  // namespace kvx::platform

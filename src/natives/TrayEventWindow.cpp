@@ -1,0 +1,147 @@
+#include "natives/TrayEventWindow.h"
+
+#include <new>
+
+namespace kvx {
+
+namespace {
+
+constexpr char WINDOW_CLASS[] = "KVXMESSAGE";
+constexpr UINT TRAY_MESSAGE = WM_USER + 100;  // 1124, named by every icon record
+
+// The process-wide instance. Java threads read its window while the window thread may clear
+// it and free the instance, so every access holds this lock (never while a handler runs).
+SRWLOCK g_windowLock = SRWLOCK_INIT;
+TrayEventWindow* g_current = nullptr;
+
+TrayEventWindow* currentLocked() {
+    AcquireSRWLockShared(&g_windowLock);
+    TrayEventWindow* current = g_current;
+    ReleaseSRWLockShared(&g_windowLock);
+    return current;
+}
+
+// Clears the process-wide reference when it still designates `window` (or any, for null).
+void clearCurrent(TrayEventWindow* window) {
+    AcquireSRWLockExclusive(&g_windowLock);
+    if (!window || g_current == window) g_current = nullptr;
+    ReleaseSRWLockExclusive(&g_windowLock);
+}
+
+LRESULT CALLBACK trayWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
+    switch (message) {
+        case WM_DESTROY:
+            clearCurrent(nullptr);
+            PostQuitMessage(0);
+            return 0;
+        case WM_COMMAND: {
+            // Only this thread frees the instance, so reading its handler after the check is safe.
+            TrayEventWindow* current = currentLocked();
+            // The whole wParam is compared: an accelerator or control notification (nonzero
+            // high word) with an id in range is not a menu command of ours.
+            if (current && wParam >= MENU_COMMAND_FIRST && wParam <= MENU_COMMAND_LAST) {
+                if (MenuCommandHandler handler = current->menuCommandHandler()) {
+                    handler(static_cast<uint32_t>(wParam));
+                }
+            }
+            return 0;
+        }
+        case TRAY_MESSAGE: {
+            TrayEventWindow* current = currentLocked();
+            if (current) {
+                if (TrayMouseHandler handler = current->mouseHandler()) {
+                    handler(static_cast<uintptr_t>(wParam), static_cast<intptr_t>(lParam));
+                }
+            }
+            return 0;
+        }
+        default:
+            return DefWindowProcA(hwnd, message, wParam, lParam);
+    }
+}
+
+DWORD WINAPI trayThreadBody(void* argument) {
+    auto* window = static_cast<TrayEventWindow*>(argument);
+    if (window->initOnThread()) {
+        MSG msg;
+        // GetMessage yields -1 on an invalid call; treat it as the end as well.
+        while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+    }
+    clearCurrent(window);
+    delete window;
+    return 0;
+}
+
+}  // namespace
+
+TrayEventWindow::TrayEventWindow(TrayMouseHandler mouse, MenuCommandHandler command)
+    : menuCommand_(command), mouse_(mouse), ready_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+
+TrayEventWindow::~TrayEventWindow() {
+    if (ready_) CloseHandle(ready_);
+}
+
+int TrayEventWindow::initOnThread() {
+    HINSTANCE module = GetModuleHandleA(nullptr);
+    WNDCLASSA wc{};
+    wc.style = 0;
+    wc.lpfnWndProc = trayWindowProc;
+    wc.hInstance = module;
+    wc.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1));
+    wc.lpszClassName = WINDOW_CLASS;
+    int result = 0;
+    if (RegisterClassA(&wc)) {
+        HWND created = CreateWindowExA(0, WINDOW_CLASS, WINDOW_CLASS, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                                       0, 100, 0, nullptr, nullptr, module, nullptr);
+        if (created) {
+            ShowWindow(created, SW_HIDE);
+            UpdateWindow(created);
+            AcquireSRWLockExclusive(&g_windowLock);  // Java threads read it under this lock
+            window_ = created;
+            ReleaseSRWLockExclusive(&g_windowLock);
+            result = 1;
+        }
+    }
+    if (ready_) SetEvent(ready_);
+    return result;
+}
+
+TrayEventWindow* startTrayEventWindow(TrayMouseHandler mouse, MenuCommandHandler command) {
+    auto* window = new (std::nothrow) TrayEventWindow(mouse, command);
+    if (!window) return nullptr;
+    AcquireSRWLockExclusive(&g_windowLock);
+    g_current = window;
+    ReleaseSRWLockExclusive(&g_windowLock);
+    HANDLE ready = window->readyEvent();
+    // Duplicated so the wait stays valid even if the thread ends and frees the instance first.
+    HANDLE waitable = nullptr;
+    if (ready) {
+        DuplicateHandle(GetCurrentProcess(), ready, GetCurrentProcess(), &waitable, SYNCHRONIZE, FALSE, 0);
+    }
+    HANDLE thread = CreateThread(nullptr, 0, trayThreadBody, window, 0, nullptr);
+    if (!thread) {
+        clearCurrent(window);
+        delete window;
+        if (waitable) CloseHandle(waitable);
+        return nullptr;
+    }
+    CloseHandle(thread);  // never joined: it ends with the process
+    if (waitable) {
+        WaitForSingleObject(waitable, WINDOW_READY_TIMEOUT_MS);
+        CloseHandle(waitable);
+    }
+    return window;
+}
+
+HWND trayEventWindowHandle() {
+    AcquireSRWLockShared(&g_windowLock);
+    HWND handle = g_current ? g_current->window() : nullptr;
+    ReleaseSRWLockShared(&g_windowLock);
+    return handle;
+}
+
+}  // namespace kvx

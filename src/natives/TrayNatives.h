@@ -1,0 +1,48 @@
+#pragma once
+// The tray and menu natives' work, called by the exported JNI entry points (natives/jni), the
+// tray event window's two handlers, the shell version probe, and the start and end of the
+// tray services (which launcher/Services.h declares for the entry point as well). None of
+// these throws or reports to Java: a missing field or a failed platform call ends silently.
+
+#include <jni.h>
+
+#include <cstdint>
+
+namespace kvx {
+
+// Major version of the named library's DllGetVersion; 4 when it cannot be read.
+uint32_t probeShellVersion(const char* libraryName);
+// shell32.dll's, probed during static initialisation.
+extern const uint32_t shellMajorVersion;
+
+// Mouse handler: calls SystemTrayCallback.OnMouseClick with the icon's object, attached for
+// this delivery only.
+void dispatchTrayMouse(uintptr_t iconId, intptr_t notification);
+// Menu-command handler: calls SystemTrayCallback.OnMenuCommand with `command` - 50000.
+void dispatchMenuCommand(uint32_t command);
+
+// Starts the tray event window with the two handlers below.
+void startTrayServices();
+// Removes every remaining icon, last created first, and frees the table; runs once. Called
+// after the virtual machine is gone: the Java references are not touched.
+void releaseAllTrayIcons();
+
+// com.quorvane.kvx.SystemTray
+void trayIconInit(JNIEnv* env, jobject self, jint icon, jstring tip, jstring info, jstring infoTitle,
+                  jint infoType) noexcept;
+void trayIconShow(JNIEnv* env, jobject self) noexcept;
+void trayIconHide(JNIEnv* env, jobject self) noexcept;
+void trayIconChange(JNIEnv* env, jobject self, jint icon, jstring tip, jstring info, jstring infoTitle,
+                    jint infoType) noexcept;
+void trayIconFinalize(JNIEnv* env, jobject self) noexcept;
+void traySetCallback(JNIEnv* env, jobject callback) noexcept;
+
+// com.quorvane.kvx.SystemTrayMenu
+void trayMenuInit(JNIEnv* env, jobject self) noexcept;
+void trayMenuAppendItem(JNIEnv* env, jobject self, jstring text, jint id) noexcept;
+void trayMenuAppendSubmenu(JNIEnv* env, jobject self, jstring text, jobject submenu) noexcept;
+void trayMenuAppendSeparator(JNIEnv* env, jobject self) noexcept;
+void trayMenuPopup(JNIEnv* env, jobject self) noexcept;
+void trayMenuFinalize(JNIEnv* env, jobject self) noexcept;
+
+}  // namespace kvx

@@ -1,0 +1,34 @@
+// Posts messages to the top-level window of a class, from outside its process, as another
+// program or the system would:
+//   postmsg.exe CLASS MESSAGE WPARAM LPARAM [MESSAGE WPARAM LPARAM ...]
+// Numbers are decimal or 0x-hexadecimal (WPARAM may use all its bits, LPARAM may be negative).
+// Waits up to 10 s for the window; prints "posted N" and exits 0, or 1 when it never came.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+int main(int argc, char** argv) {
+    if (argc < 5 || (argc - 2) % 3 != 0) {
+        std::fprintf(stderr, "usage: postmsg CLASS MESSAGE WPARAM LPARAM ...\n");
+        return 2;
+    }
+    HWND window = nullptr;
+    for (int waited = 0; !window && waited < 10000; waited += 50) {
+        window = FindWindowA(argv[1], nullptr);
+        if (!window) Sleep(50);
+    }
+    if (!window) {
+        std::printf("no window of class %s\n", argv[1]);
+        return 1;
+    }
+    int posted = 0;
+    for (int i = 2; i + 2 < argc; i += 3) {
+        UINT message = static_cast<UINT>(std::strtoul(argv[i], nullptr, 0));
+        WPARAM w = static_cast<WPARAM>(std::strtoull(argv[i + 1], nullptr, 0));
+        LPARAM l = static_cast<LPARAM>(std::strtoll(argv[i + 2], nullptr, 0));
+        if (PostMessageA(window, message, w, l)) ++posted;
+    }
+    std::printf("posted %d\n", posted);
+    return posted == (argc - 2) / 3 ? 0 : 1;
+}
