@@ -17,6 +17,8 @@ constexpr LaunchError LAUNCH_VERSION_UNKNOWN = 5;
 constexpr LaunchError LAUNCH_VERSION_TOO_LOW = 6;
 constexpr LaunchError LAUNCH_MAIN_CLASS_NOT_FOUND = 7;
 constexpr LaunchError LAUNCH_MAIN_METHOD_MISSING = 8;
+// Runtimes were found, but every one was built for another architecture (32/64-bit).
+constexpr LaunchError LAUNCH_JRE_WRONG_ARCHITECTURE = 9;
 // String identifier of the message box caption.
 constexpr int32_t MESSAGE_CAPTION_ID = 10;
 

@@ -1,5 +1,6 @@
 #include "config/ConfigStore.h"
 
+#include "base/Trace.h"
 #include "config/AppPaths.h"
 #include "config/EmbeddedConfigText.h"
 #include "config/EnvRefs.h"
@@ -50,8 +51,12 @@ bool readSideFile(const AppString& modulePath, AppString& text) {
         AppString name = sideFileName(modulePath, extension);
         if (name.isEmpty() || !isReadablePath(name.c_str())) continue;
         // A read that fails or stops short keeps exactly the bytes that were read.
-        if (platform::appendFileContents(name.c_str(), text)) return true;
+        if (platform::appendFileContents(name.c_str(), text)) {
+            trace("side file %s read", name.c_str());
+            return true;
+        }
     }
+    trace("no side file beside %s", modulePath.c_str());
     return false;
 }
 

@@ -186,8 +186,9 @@ TEST(MessagesTest, LinuxTableHasEveryMessageInThreeLanguages) {
         EXPECT_EQ(message(0), "");
         EXPECT_EQ(message(1), "Java Runtime Environment not found.");
         EXPECT_EQ(message(8), "The main startup class is not valid, main method missing.");
-        EXPECT_EQ(message(9), "");
+        EXPECT_EQ(message(9), "A Java runtime was found at %s, but it is %d-bit; this program is %d-bit.");
         EXPECT_EQ(message(10), "Error");
+        EXPECT_EQ(message(11), "");
         EXPECT_EQ(message(15), "");
     }
     {
@@ -206,7 +207,7 @@ TEST(MessagesTest, LinuxTableHasNoGapsOrExtras) {
     for (const char* locale : {"en_US.UTF-8", "zh_TW.UTF-8", "zh_CN.UTF-8"}) {
         LocaleScope scope(locale, nullptr, nullptr);
         for (int32_t id = 0; id < 16; ++id) {
-            bool used = (id >= 1 && id <= 8) || id == kvx::MESSAGE_CAPTION_ID;
+            bool used = (id >= 1 && id <= 9) || id == kvx::MESSAGE_CAPTION_ID;
             EXPECT_EQ(!message(id).empty(), used) << locale << " id " << id;
         }
         AppString out("stale");
@@ -247,9 +248,41 @@ TEST(MessagesTest, LinuxComposesTheVersionMessage) {
     kvx::composeLaunchError(text, caption, 3, 1, 5, 1, 6);
     EXPECT_STREQ(text.c_str(), "Java 虚拟机初始化失败。");
     // An identifier without an entry still gets the caption.
-    kvx::composeLaunchError(text, caption, 9, 0, 0, 0, 0);
+    kvx::composeLaunchError(text, caption, 11, 0, 0, 0, 0);
     EXPECT_STREQ(text.c_str(), "");
     EXPECT_STREQ(caption.c_str(), "错误");
+}
+
+TEST(MessagesTest, ArchitectureMessageNamesThePathAndBothWordSizesInThreeLanguages) {
+    struct Case {
+        const char* locale;
+        const char* text;
+    } cases[] = {
+        {"en_US.UTF-8", "A Java runtime was found at /jdk/lib/server/libjvm.so, but it is 32-bit; this program is 64-bit."},
+        {"zh_TW.UTF-8", "在 /jdk/lib/server/libjvm.so 找到了 Java 運行環境，但它是 32 位元的；本程式是 64 位元的。"},
+        {"zh_CN.UTF-8", "在 /jdk/lib/server/libjvm.so 找到了 Java 运行环境，但它是 32 位的；本程序是 64 位的。"},
+    };
+    for (const Case& c : cases) {
+        LocaleScope scope(c.locale, nullptr, nullptr);
+        AppString pattern;
+        ASSERT_TRUE(kvx::loadStringResource(pattern, kvx::LAUNCH_JRE_WRONG_ARCHITECTURE));
+        AppString text;
+        kvx::formatArchitectureMessage(text, pattern, "/jdk/lib/server/libjvm.so", 32, 64);
+        EXPECT_STREQ(text.c_str(), c.text) << c.locale;
+    }
+}
+
+TEST(MessagesTest, ArchitecturePatternOfAnotherShapeIsNeverAFormat) {
+    AppString text;
+    // A path with conversions of its own is data, never a format.
+    kvx::formatArchitectureMessage(text, AppString("at %s: %d/%d"), "C:\\%d%s\\jvm.dll", 64, 32);
+    EXPECT_STREQ(text.c_str(), "at C:\\%d%s\\jvm.dll: 64/32");
+    for (const char* bad : {"%d %s %d", "%s %d", "%s %d %d %d", "%s %d %x", "%n%s%d%d"}) {
+        kvx::formatArchitectureMessage(text, AppString(bad), "p", 64, 32);
+        EXPECT_STREQ(text.c_str(), bad);
+    }
+    kvx::formatArchitectureMessage(text, AppString("100%% %s %d %d"), "p", 64, 32);
+    EXPECT_STREQ(text.c_str(), "100% p 64 32");
 }
 
 TEST(MessagesTest, LinuxWarningIsOneLineOnStandardError) {
