@@ -529,16 +529,6 @@ AppString findBundledJvm(bool hasMinimum, JavaVersion minimum) {
     return findBundledWith(search);
 }
 
-AppString findJvmFromJavaSoftKeys(bool hasMinimum, JavaVersion minimum) {
-    Search search(nullptr, hasMinimum, minimum);
-    return findJavaSoftModernWith(search);
-}
-
-AppString findJvmFromVendorKeys(bool hasMinimum, JavaVersion minimum) {
-    Search search(nullptr, hasMinimum, minimum);
-    return findVendorWith(search);
-}
-
 AppString findJvmInRuntimeRoot(const AppString& root, bool hasMinimum, JavaVersion minimum) {
     Search search(nullptr, hasMinimum, minimum);
     Candidates candidates;

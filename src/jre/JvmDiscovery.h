@@ -34,8 +34,6 @@ AppString findJvmInHome(const AppString& home);
 // `minimum` (when `hasMinimum`); versions are read from the key names and the homes'
 // `release` files, never by starting Java.
 AppString findBundledJvm(bool hasMinimum, JavaVersion minimum);
-AppString findJvmFromJavaSoftKeys(bool hasMinimum, JavaVersion minimum);
-AppString findJvmFromVendorKeys(bool hasMinimum, JavaVersion minimum);
 // Every sub-directory of `root` (ending in a separator) taken as a Java home.
 AppString findJvmInRuntimeRoot(const AppString& root, bool hasMinimum, JavaVersion minimum);
 

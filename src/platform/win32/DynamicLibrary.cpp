@@ -23,7 +23,10 @@ typedef void*(WINAPI* AddDllDirectoryFunction)(const wchar_t* directory);
 // AddDllDirectory exists exactly where LoadLibraryEx understands the search flags.
 AddDllDirectoryFunction addDllDirectoryFunction() {
     HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    return kernel ? reinterpret_cast<AddDllDirectoryFunction>(GetProcAddress(kernel, "AddDllDirectory")) : nullptr;
+    if (!kernel) return nullptr;
+    // Through void*: FARPROC's own signature is a placeholder.
+    void* function = reinterpret_cast<void*>(GetProcAddress(kernel, "AddDllDirectory"));
+    return reinterpret_cast<AddDllDirectoryFunction>(function);
 }
 
 // Set once a folder was added: later loads search the added folders too. Main thread only.
