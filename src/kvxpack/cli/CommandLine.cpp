@@ -48,6 +48,14 @@ const OptionSpec* findOption(std::string_view name) {
 constexpr const char* JRE_ORDER_LETTERS = "cbjvsieCBJVSIE";
 constexpr const char* MODERN_JRE_ORDER = "cbjvsie";
 
+// Without --jre-order the text gets the modern order, after every requested line.
+void addDefaultOrder(PackRequest& request, const std::vector<std::string>& seenEntries) {
+    for (const std::string& seen : seenEntries) {
+        if (seen == "jre_order") return;
+    }
+    request.entries.push_back({"jre_order", MODERN_JRE_ORDER});
+}
+
 bool isDigits(std::string_view text) {
     if (text.empty()) return false;
     for (char c : text) {
@@ -192,9 +200,6 @@ bool parseCommandLine(int argc, const char* const* argv, PackRequest& request, s
         }
         if (!ok) return false;
     }
-    bool orderGiven = false;
-    for (const std::string& seen : seenEntries) orderGiven = orderGiven || seen == "jre_order";
-    if (!orderGiven) request.entries.push_back({"jre_order", MODERN_JRE_ORDER});
     if (request.jarPath.empty()) {
         error = "missing --jar APP.jar";
         return false;
@@ -203,6 +208,7 @@ bool parseCommandLine(int argc, const char* const* argv, PackRequest& request, s
         error = "missing -o OUT";
         return false;
     }
+    addDefaultOrder(request, seenEntries);
     return true;
 }
 
