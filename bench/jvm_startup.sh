@@ -18,12 +18,19 @@ JAVA
 "$root/build/host/kvxpack" --stub "$root/build/host/kvx" --jar "$work/app.jar" --main bench.Hello \
     --jvmdll "$jdk/lib/server/libjvm.so" --jre-order c -o "$work/hello"
 "$work/hello" x | grep -q "hello 1" || { echo "packed executable did not run" >&2; exit 1; }
+# kvxpack's default order and no jvmdll: the runtime shipped beside the executable.
+mkdir -p "$work/shipped"
+ln -s "$jdk" "$work/shipped/runtime"
+"$root/build/host/kvxpack" --stub "$root/build/host/kvx" --jar "$work/app.jar" --main bench.Hello \
+    -o "$work/shipped/hello"
+"$work/shipped/hello" x | grep -q "hello 1" || { echo "packed executable (default order) did not run" >&2; exit 1; }
 
 hyperfine --warmup 3 --runs 30 --export-json "$work/result.json" -N \
-    "$work/hello x" "$jdk/bin/java -cp $work/app.jar bench.Hello x" >/dev/null
+    "$work/hello x" "$jdk/bin/java -cp $work/app.jar bench.Hello x" "$work/shipped/hello x" >/dev/null
 /usr/bin/python3 - "$work/result.json" <<'PY'
 import json, sys
 runs = json.load(open(sys.argv[1]))["results"]
-kvx, java = runs[0]["median"], runs[1]["median"]
+kvx, java, modern = runs[0]["median"], runs[1]["median"], runs[2]["median"]
 print(f"kvx launcher median {kvx*1000:.1f} ms, java -cp median {java*1000:.1f} ms, ratio {kvx/java:.3f} (goal <= 1.02)")
+print(f"kvx launcher, default order (bundled runtime) median {modern*1000:.1f} ms, ratio {modern/java:.3f} (goal <= 1.02)")
 PY

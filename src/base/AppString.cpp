@@ -163,10 +163,7 @@ void AppString::formatV(const char* pattern, va_list args) {
         }
     }
     // Bounded to the block: longer output is clipped to capacity - 1 characters.
-    int written = std::vsnprintf(data_, static_cast<size_t>(capacity_), pattern ? pattern : "", args);
-    if (written < 0) written = 0;
-    if (written > capacity_ - 1) written = capacity_ - 1;
-    setLength(written);
+    setLength(platform::formatBounded(data_, capacity_, pattern, args));
 }
 
 AppString operator+(const char* text, const AppString& s) {

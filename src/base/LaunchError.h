@@ -17,6 +17,8 @@ constexpr LaunchError LAUNCH_VERSION_UNKNOWN = 5;
 constexpr LaunchError LAUNCH_VERSION_TOO_LOW = 6;
 constexpr LaunchError LAUNCH_MAIN_CLASS_NOT_FOUND = 7;
 constexpr LaunchError LAUNCH_MAIN_METHOD_MISSING = 8;
+// Runtimes were found, but every one was built for another architecture (32/64-bit).
+constexpr LaunchError LAUNCH_JRE_WRONG_ARCHITECTURE = 9;
 // The executable's folder cannot be written in the ANSI code page, not even in its short
 // (8.3) form. Kept apart from the codes above, which are the launch steps' own.
 constexpr LaunchError LAUNCH_APP_PATH_NOT_ANSI = 12;

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "base/Trace.h"
 #include "config/AppPaths.h"
 #include "config/EmbeddedConfigText.h"
 #include "config/EnvRefs.h"
@@ -62,8 +63,10 @@ bool readSideFile(const AppString& modulePath, AppString& text) {
                            ? UTF8_BOM_SIZE
                            : 0;
         text.append(bytes.c_str() + skip, bytes.length() - skip);
+        trace("side file %s read", name.c_str());
         return true;
     }
+    trace("no side file beside %s", modulePath.c_str());
     return false;
 }
 

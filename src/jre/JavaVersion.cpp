@@ -53,6 +53,16 @@ bool isVersionBelow(JavaVersion running, JavaVersion required) {
     return running.major < required.major || (running.major == required.major && running.minor < required.minor);
 }
 
+JavaVersion featureNumbering(JavaVersion version) {
+    // Java 1.2 to 1.8 were Java 2 to 8; "1.0" and "1.1" stay as they are.
+    if (version.major == 1 && version.minor >= 2) return JavaVersion{version.minor, 0};
+    return version;
+}
+
+bool isJavaVersionBelow(JavaVersion running, JavaVersion required) {
+    return isVersionBelow(featureNumbering(running), featureNumbering(required));
+}
+
 AppString readReleaseVersion(const AppString& home) {
     AppString path(home);
     if (!path.isEmpty() && !isPathSeparator(path.charAt(path.length() - 1, '\0'))) path.appendChar('/');

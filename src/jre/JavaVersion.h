@@ -18,6 +18,11 @@ struct JavaVersion {
 JavaVersion parseJavaVersion(const char* text);
 // True when `running` is below `required`, comparing major first, then minor, as numbers.
 bool isVersionBelow(JavaVersion running, JavaVersion required);
+// The same after reading the old "1.x" numbering as Java x ("1.8" is 8.0), so that a minimum
+// of 8 and a runtime of 1.8.0_292 agree; numbers shown to the user stay as written.
+bool isJavaVersionBelow(JavaVersion running, JavaVersion required);
+// `version` in the numbering Java uses since 9: 1.x becomes x.0; others are unchanged.
+JavaVersion featureNumbering(JavaVersion version);
 // The JAVA_VERSION value of the `release` file in the Java home `home` (which may end in a
 // separator or not), without its quotes; empty when the file or the line is missing.
 AppString readReleaseVersion(const AppString& home);

@@ -1,9 +1,13 @@
 #include "jre/JvmDiscovery.h"
 
+#include "base/GrowBuffer.h"
+#include "base/StringPool.h"
 #include "base/TextView.h"
+#include "base/Trace.h"
 #include "config/AppPaths.h"
 #include "config/ConfigStore.h"
 #include "config/EnvRefs.h"
+#include "jre/LibraryArchitecture.h"
 #include "platform/Environment.h"
 #include "platform/FileSystem.h"
 #include "platform/JavaRuntime.h"
@@ -13,15 +17,51 @@ namespace kvx {
 
 namespace {
 
-constexpr const char* DEFAULT_ORDER = "csie";
 constexpr const char* JAVASOFT_KEY = "SOFTWARE\\JavaSoft\\Java Runtime Environment";
 constexpr const char* IBM_KEY = "SOFTWARE\\IBM\\Java2 Runtime Environment";
 constexpr uint32_t REGISTRY_VALUE_BUFFER = 260;
 constexpr int32_t RUNTIME_LIB_ELEMENTS_CUT = 2;
 
+// Java 9 and later register under these keys instead of "Java Runtime Environment"
+// (Oracle's installers; Red Hat's OpenJDK MSI documents the same layout: CurrentVersion in
+// the key, JavaHome and RuntimeLib in the version's sub-key; Corretto's MSI writes them too).
+const char* const JAVASOFT_MODERN_KEYS[] = {"SOFTWARE\\JavaSoft\\JDK", "SOFTWARE\\JavaSoft\\JRE"};
+
+// Vendors' own keys, walked a few levels down; every key on the way may name a home or a
+// library through one of the values below. Sources (public installer documentation):
+//  - Eclipse Adoptium (Temurin MSI): SOFTWARE\Eclipse Adoptium\{JDK|JRE}\<version>\hotspot\MSI,
+//    value "Path"; older builds used SOFTWARE\Eclipse Foundation\... and
+//    SOFTWARE\AdoptOpenJDK\{JDK|JRE}\<version>\MSI "Path" (adoptium/installer CONFIGURATION.md
+//    and wix/README.md; adoptium/temurin-build issue 459).
+//  - Microsoft Build of OpenJDK (built with the same WiX installer):
+//    SOFTWARE\Microsoft\JDK\<version>\hotspot\MSI, value "Path".
+//  - IBM Semeru (the same installer, OpenJ9): SOFTWARE\Semeru\{JDK|JRE}\<version>\openj9\MSI "Path".
+//  - Azul Zulu: SOFTWARE\Azul Systems\Zulu\zulu-<major>, value "InstallationPath"; 32-bit
+//    builds on 64-bit Windows under "Zulu 32-bit".
+//  - BellSoft Liberica: SOFTWARE\BellSoft\Liberica\<product>, value "InstallationPath".
+//  - Amazon Corretto: SOFTWARE\Amazon\Amazon Corretto\<version>\MSI (temurin-build issue 459);
+//    its MSI also writes the JavaSoft keys (corretto/corretto-8 issues 14 and 40,
+//    corretto/corretto-11 issue 301), which method j reads.
+const char* const VENDOR_ROOTS[] = {
+    "SOFTWARE\\Eclipse Adoptium", "SOFTWARE\\Eclipse Foundation", "SOFTWARE\\AdoptOpenJDK",
+    "SOFTWARE\\Microsoft\\JDK",   "SOFTWARE\\Semeru",             "SOFTWARE\\Azul Systems\\Zulu",
+    "SOFTWARE\\Azul Systems\\Zulu 32-bit", "SOFTWARE\\BellSoft\\Liberica", "SOFTWARE\\Amazon\\Amazon Corretto",
+};
+const char* const HOME_VALUES[] = {"Path", "InstallationPath", "JavaHome", "INSTALLDIR"};
+constexpr const char* LIBRARY_VALUE = "RuntimeLib";
+// Adoptium's layout is four levels deep (JDK\<version>\hotspot\MSI); the budget bounds the
+// walk of a key that some other program filled.
+constexpr int32_t VENDOR_KEY_DEPTH = 4;
+constexpr int32_t VENDOR_KEY_BUDGET = 256;
+
+const platform::RegistryHive HIVES[] = {platform::RegistryHive::LocalMachine, platform::RegistryHive::CurrentUser};
+const char* hiveName(platform::RegistryHive hive) {
+    return hive == platform::RegistryHive::CurrentUser ? "HKCU" : "HKLM";
+}
+
 bool namesAnyMethod(const AppString& order) {
     for (int32_t i = 0; i < order.length(); ++i) {
-        if (containsByte(DEFAULT_ORDER, order.charAt(i, '\0'))) return true;
+        if (containsByte(KNOWN_ORDER_LETTERS, order.charAt(i, '\0'))) return true;
     }
     return false;
 }
@@ -36,59 +76,334 @@ void cutLastElement(AppString& path) {
     }
 }
 
-// Method s: the JavaSoft key; where the platform has no registry, the runtime the system
-// itself names stands in for it.
-AppString findJvmFromJavaSoft() {
-    AppString found = findJvmFromRegistry(JAVASOFT_KEY);
-    if (!found.isEmpty()) return found;
-    AppString home = platform::systemJavaHome();
-    if (home.isEmpty()) return AppString();
-    return findJvmInHome(home);
+void ensureTrailingSeparator(AppString& path) {
+    if (!isPathSeparator(path.lastChar())) path.appendChar('/');
 }
 
-AppString runMethod(char letter, const ConfigStore& store) {
-    switch (letter) {
-        case 'c': return findJvmFromConfig(store);
-        case 's': return findJvmFromJavaSoft();
-        case 'i': return findJvmFromRegistry(IBM_KEY);
-        case 'e': return findJvmFromEnvironment();
-        default: return AppString();
+// The version a name suggests: the numbers from its first digit on ("zulu-17" is 17,
+// "17.0.9.9" is 17.0, "jdk-21" is 21). False when the name holds no digit.
+bool versionFromName(const char* name, JavaVersion& version) {
+    for (const char* p = name; p && *p; ++p) {
+        if (*p >= '0' && *p <= '9') {
+            version = parseJavaVersion(p);
+            return true;
+        }
+    }
+    return false;
+}
+
+// One search: the minimum version, the report, and the checks every library passes.
+class Search {
+public:
+    Search(JvmSearchReport* report, bool hasMinimum, JavaVersion minimum)
+        : report_(report), hasMinimum_(hasMinimum), minimum_(minimum) {}
+
+    bool hasMinimum() const { return hasMinimum_; }
+    JavaVersion minimum() const { return minimum_; }
+
+    // A readable library built for this program's architecture. Rejections are traced.
+    bool accept(const AppString& library) {
+        if (!isReadablePath(library.c_str())) {
+            if (traceEnabled()) {
+                trace("candidate %s: rejected, %s", library.c_str(),
+                      platform::pathExists(library.c_str()) ? "unreadable" : "missing");
+            }
+            return false;
+        }
+        LibraryCheck check = checkLibraryArchitecture(library.c_str());
+        if (check.fit == LibraryFit::WrongArchitecture) {
+            trace("candidate %s: rejected, wrong architecture (%d-bit; this program is %d-bit)", library.c_str(),
+                  check.bits, programBits());
+            if (report_ && report_->wrongArchitecturePath.isEmpty()) {
+                report_->wrongArchitecturePath = library;
+                report_->wrongArchitectureBits = check.bits;
+            }
+            return false;
+        }
+        return true;
+    }
+
+    // The home search: every suffix, the library directly in it, then one level of
+    // sub-directories in enumeration order.
+    AppString searchHome(const AppString& home) {
+        const char* libraryName = platform::jvmLibraryName();
+        AppString base(home);
+        ensureTrailingSeparator(base);
+        for (int32_t s = 0; s < platform::javaHomeSuffixCount(); ++s) {
+            AppString directory = base;
+            directory.append(platform::javaHomeSuffix(s));
+
+            AppString direct = directory;
+            direct.append(libraryName);
+            if (isReadablePath(direct.c_str())) {
+                if (accept(direct)) return direct;
+            }
+
+            platform::DirectoryEnumeration entries;
+            if (!entries.open(directory.c_str())) continue;
+            AppString name;
+            bool isDirectory = false;
+            while (entries.next(name, isDirectory)) {
+                if (!isDirectory || name == "." || name == "..") continue;
+                AppString candidate = directory;
+                candidate.append(name);
+                candidate.appendChar('/');
+                candidate.append(libraryName);
+                if (isReadablePath(candidate.c_str()) && accept(candidate)) return candidate;
+            }
+        }
+        trace("home %s: no usable %s", home.c_str(), libraryName);
+        return AppString();
+    }
+
+    // A registered library, else the home it names or (for a stale library path) the home
+    // two levels above it.
+    AppString resolve(const AppString& home, const AppString& library) {
+        if (!library.isEmpty()) {
+            if (isReadablePath(library.c_str())) {
+                if (accept(library)) return library;
+            } else {
+                trace("candidate %s: rejected, %s", library.c_str(),
+                      platform::pathExists(library.c_str()) ? "unreadable" : "missing");
+            }
+        }
+        if (!home.isEmpty()) return searchHome(home);
+        if (library.isEmpty()) return AppString();
+        AppString shortened(library);
+        for (int32_t i = 0; i < RUNTIME_LIB_ELEMENTS_CUT; ++i) cutLastElement(shortened);
+        return searchHome(shortened);
+    }
+
+    // Runtimes turned down only for their version, highest first within each method: when
+    // nothing else is found the first usable one is taken after all, so that the check after
+    // start-up names its version ("too low") instead of the user reading "not found".
+    void noteTooOld(const AppString& home, const AppString& library) {
+        tooOld_.add(home.c_str());
+        tooOld_.add(library.c_str());
+    }
+    AppString resolveTooOld() {
+        if (tooOld_.count() == 0) return AppString();
+        trace("only runtimes below minjre found; taking the highest usable one");
+        for (int32_t i = 0; i + 1 < tooOld_.count(); i += 2) {
+            AppString found = resolve(AppString(tooOld_.entry(i)), AppString(tooOld_.entry(i + 1)));
+            if (!found.isEmpty()) return found;
+        }
+        return AppString();
+    }
+
+private:
+    JvmSearchReport* report_;
+    bool hasMinimum_;
+    JavaVersion minimum_;
+    StringPool tooOld_;  // home, library, home, library ...
+};
+
+// The runtimes one method found, to be tried highest version first.
+class Candidates {
+public:
+    // `home` or `library` may be empty. Without a known version the candidate ranks below
+    // every known one and is not held back by the minimum (the check after start-up still is).
+    void add(const AppString& home, const AppString& library, const char* versionName) {
+        Entry entry;
+        entry.textIndex = texts_.count();
+        AppString release = home.isEmpty() ? AppString() : readReleaseVersion(home);
+        if (!release.isEmpty()) {
+            entry.known = true;
+            entry.version = parseJavaVersion(release.c_str());
+        } else {
+            entry.known = versionName && versionFromName(versionName, entry.version);
+        }
+        if (!texts_.add(home.c_str()) || !texts_.add(library.c_str())) return;
+        entries_.appendElements(&entry, 1);
+    }
+
+    int32_t count() const { return entries_.length(); }
+
+    AppString best(Search& search) {
+        // Stable selection, highest first: ties keep the order in which they were found.
+        GrowBuffer<Entry> order(entries_);
+        for (int32_t i = 1; i < order.length(); ++i) {
+            Entry moving = order.data()[i];
+            int32_t j = i;
+            while (j > 0 && ranksAbove(moving, order.data()[j - 1])) {
+                order.data()[j] = order.data()[j - 1];
+                --j;
+            }
+            order.data()[j] = moving;
+        }
+        for (int32_t i = 0; i < order.length(); ++i) {
+            const Entry& entry = order.data()[i];
+            AppString home(texts_.entry(entry.textIndex));
+            AppString library(texts_.entry(entry.textIndex + 1));
+            const char* name = home.isEmpty() ? library.c_str() : home.c_str();
+            if (entry.known && search.hasMinimum() && isJavaVersionBelow(entry.version, search.minimum())) {
+                trace("candidate %s: rejected, too old (%d.%d, minjre %d.%d)", name, entry.version.major,
+                      entry.version.minor, search.minimum().major, search.minimum().minor);
+                search.noteTooOld(home, library);
+                continue;
+            }
+            if (entry.known) trace("candidate %s: version %d.%d", name, entry.version.major, entry.version.minor);
+            AppString found = search.resolve(home, library);
+            if (!found.isEmpty()) return found;
+        }
+        return AppString();
+    }
+
+private:
+    struct Entry {
+        int32_t textIndex = 0;  // home at textIndex, library at textIndex + 1
+        JavaVersion version;
+        bool known = false;
+    };
+
+    static bool ranksAbove(const Entry& a, const Entry& b) {
+        if (a.known != b.known) return a.known;
+        return a.known && isJavaVersionBelow(b.version, a.version);
+    }
+
+    StringPool texts_;
+    GrowBuffer<Entry> entries_;
+};
+
+// One version sub-key of a JavaSoft key: its RuntimeLib and JavaHome.
+void addJavaSoftVersion(platform::RegistryHive hive, const AppString& keyPath, const AppString& version,
+                        Candidates& candidates) {
+    char buffer[REGISTRY_VALUE_BUFFER];
+    AppString path(keyPath);
+    path.appendChar('\\');
+    path.append(version);
+    platform::RegistryKey key;
+    if (!key.open(hive, path.c_str())) return;
+    AppString library;
+    AppString home;
+    if (key.readString(LIBRARY_VALUE, buffer, REGISTRY_VALUE_BUFFER)) library = buffer;
+    if (key.readString("JavaHome", buffer, REGISTRY_VALUE_BUFFER)) home = buffer;
+    if (library.isEmpty() && home.isEmpty()) return;
+    trace("registry %s\\%s: RuntimeLib \"%s\", JavaHome \"%s\"", hiveName(hive), path.c_str(), library.c_str(),
+          home.c_str());
+    candidates.add(home, library, version.c_str());
+}
+
+// Walks a vendor's key: each key may name a home or a library; the version is the first
+// key name on the way that holds a number.
+void walkVendorKey(platform::RegistryHive hive, const AppString& path, const AppString& versionName, int32_t depth,
+                   int32_t& budget, Candidates& candidates) {
+    if (--budget < 0) return;
+    platform::RegistryKey key;
+    if (!key.open(hive, path.c_str())) return;
+    char buffer[REGISTRY_VALUE_BUFFER];
+    AppString library;
+    if (key.readString(LIBRARY_VALUE, buffer, REGISTRY_VALUE_BUFFER)) library = buffer;
+    AppString home;
+    for (const char* value : HOME_VALUES) {
+        if (key.readString(value, buffer, REGISTRY_VALUE_BUFFER) && buffer[0] != '\0') {
+            home = buffer;
+            break;
+        }
+    }
+    if (!library.isEmpty() || !home.isEmpty()) {
+        trace("registry %s\\%s: home \"%s\", library \"%s\"", hiveName(hive), path.c_str(), home.c_str(),
+              library.c_str());
+        candidates.add(home, library, versionName.c_str());
+    }
+    if (depth >= VENDOR_KEY_DEPTH) return;
+    AppString name;
+    for (uint32_t i = 0; key.subkeyName(i, name); ++i) {
+        AppString child(path);
+        child.appendChar('\\');
+        child.append(name);
+        JavaVersion ignored;
+        const AppString& childVersion = versionName.isEmpty() && versionFromName(name.c_str(), ignored) ? name : versionName;
+        walkVendorKey(hive, child, childVersion, depth + 1, budget, candidates);
+        if (budget < 0) return;
     }
 }
 
-}  // namespace
-
-AppString findJvmLibrary(const ConfigStore& store) {
-    AppString order = store.get(AppString("jre_order"));
-    for (int32_t i = 0; i < order.length(); ++i) order.data()[i] = asciiLower(order.data()[i]);
-    if (!namesAnyMethod(order)) order = DEFAULT_ORDER;
-    for (int32_t i = 0; i < order.length(); ++i) {
-        AppString found = runMethod(order.charAt(i, '\0'), store);
-        if (!found.isEmpty()) return found;
-    }
-    return AppString();
-}
-
-AppString findJvmFromConfig(const ConfigStore& store) {
+AppString findJvmFromConfigured(const ConfigStore& store, Search& search) {
     AppString value = expandEnvRefs(store.get(AppString("jvmdll")));
     if (value.isEmpty()) return AppString();
     AppString path = resolveBesideExecutable(value);
-    if (!isReadablePath(path.c_str())) return AppString();
-    return path;
+    if (!isReadablePath(path.c_str())) {
+        trace("candidate %s: rejected, %s", path.c_str(), platform::pathExists(path.c_str()) ? "unreadable" : "missing");
+        return AppString();
+    }
+    return search.accept(path) ? path : AppString();
 }
 
-AppString findJvmFromEnvironment() {
+AppString findJvmFromEnvironmentWith(Search& search) {
     static const char* const VARIABLES[] = {"JRE_HOME", "JAVA_HOME"};
     for (const char* name : VARIABLES) {
         AppString home;
         if (!platform::getEnv(name, home) || home.isEmpty()) continue;
-        AppString found = findJvmInHome(home);
+        trace("%s: %s", name, home.c_str());
+        AppString found = search.searchHome(home);
         if (!found.isEmpty()) return found;
     }
     return AppString();
 }
 
-AppString findJvmFromRegistry(const char* key) {
+AppString findBundledWith(Search& search) {
+    Candidates candidates;
+    for (int32_t i = 0; i < platform::bundledRuntimeFolderCount(); ++i) {
+        AppString home = executableDir();
+        home.append(platform::bundledRuntimeFolder(i));
+        if (!isReadablePath(home.c_str())) continue;
+        candidates.add(home, AppString(), nullptr);
+    }
+    return candidates.best(search);
+}
+
+AppString findJavaSoftModernWith(Search& search) {
+    Candidates candidates;
+    char buffer[REGISTRY_VALUE_BUFFER];
+    for (platform::RegistryHive hive : HIVES) {
+        for (const char* keyPath : JAVASOFT_MODERN_KEYS) {
+            platform::RegistryKey key;
+            if (!key.open(hive, keyPath)) continue;
+            AppString current;
+            if (key.readString("CurrentVersion", buffer, REGISTRY_VALUE_BUFFER)) current = buffer;
+            // CurrentVersion first, so that among equal versions the one it names wins.
+            if (!current.isEmpty()) addJavaSoftVersion(hive, AppString(keyPath), current, candidates);
+            AppString name;
+            for (uint32_t i = 0; key.subkeyName(i, name); ++i) {
+                if (!(name == current)) addJavaSoftVersion(hive, AppString(keyPath), name, candidates);
+            }
+        }
+    }
+    return candidates.best(search);
+}
+
+// Every sub-directory of `root` (ending in a separator) as a candidate home.
+void addRuntimeRoot(const AppString& root, Candidates& candidates) {
+    platform::DirectoryEnumeration entries;
+    if (!entries.open(root.c_str())) return;
+    AppString name;
+    bool isDirectory = false;
+    while (entries.next(name, isDirectory)) {
+        if (!isDirectory || name == "." || name == "..") continue;
+        AppString home(root);
+        home.append(name);
+        home.appendChar('/');
+        candidates.add(home, AppString(), name.c_str());
+    }
+}
+
+AppString findVendorWith(Search& search) {
+    Candidates candidates;
+    for (platform::RegistryHive hive : HIVES) {
+        for (const char* root : VENDOR_ROOTS) {
+            int32_t budget = VENDOR_KEY_BUDGET;
+            walkVendorKey(hive, AppString(root), AppString(), 0, budget, candidates);
+        }
+    }
+    for (int32_t i = 0; i < platform::installedRuntimeRootCount(); ++i) {
+        AppString root = platform::installedRuntimeRoot(i);
+        if (!root.isEmpty()) addRuntimeRoot(root, candidates);
+    }
+    return candidates.best(search);
+}
+
+AppString findJvmFromRegistryKey(const char* key, Search& search) {
     if (!key) return AppString();
     // One buffer for both values: the registry fixes no length, the 260 bytes are ours, and a
     // longer value fails the read (the method then yields nothing).
@@ -105,45 +420,122 @@ AppString findJvmFromRegistry(const char* key) {
     versionKeyPath.append(buffer);
     platform::RegistryKey versionKey;
     if (!versionKey.openLocalMachine(versionKeyPath.c_str())) return AppString();
-    bool haveLibrary = versionKey.readString("RuntimeLib", buffer, REGISTRY_VALUE_BUFFER);
+    bool haveLibrary = versionKey.readString(LIBRARY_VALUE, buffer, REGISTRY_VALUE_BUFFER);
     versionKey.close();
     if (!haveLibrary) return AppString();
 
     AppString library(buffer);
-    if (isReadablePath(library.c_str())) return library;
+    trace("registry HKLM\\%s: RuntimeLib \"%s\"", versionKeyPath.c_str(), library.c_str());
+    if (isReadablePath(library.c_str()) && search.accept(library)) return library;
     // A stale RuntimeLib (bin\client\jvm.dll after an update moved it): search the home that
     // two levels up gives, which finds a sibling directory such as bin\server.
     for (int32_t i = 0; i < RUNTIME_LIB_ELEMENTS_CUT; ++i) cutLastElement(library);
-    return findJvmInHome(library);
+    return search.searchHome(library);
+}
+
+// Method s: the JavaSoft key; where the platform has no registry, the runtime the system
+// itself names stands in for it.
+AppString findJvmFromJavaSoft(Search& search) {
+    AppString found = findJvmFromRegistryKey(JAVASOFT_KEY, search);
+    if (!found.isEmpty()) return found;
+    AppString home = platform::systemJavaHome();
+    if (home.isEmpty()) return AppString();
+    trace("system runtime: %s", home.c_str());
+    return search.searchHome(home);
+}
+
+AppString runMethod(char letter, const ConfigStore& store, Search& search) {
+    switch (letter) {
+        case 'c': return findJvmFromConfigured(store, search);
+        case 'b': return findBundledWith(search);
+        case 'j': return findJavaSoftModernWith(search);
+        case 'v': return findVendorWith(search);
+        case 's': return findJvmFromJavaSoft(search);
+        case 'i': return findJvmFromRegistryKey(IBM_KEY, search);
+        case 'e': return findJvmFromEnvironmentWith(search);
+        default: return AppString();
+    }
+}
+
+const char* methodName(char letter) {
+    switch (letter) {
+        case 'c': return "configured path (jvmdll)";
+        case 'b': return "bundled runtime";
+        case 'j': return "JavaSoft JDK/JRE keys";
+        case 'v': return "vendor installations";
+        case 's': return "JavaSoft Java Runtime Environment key";
+        case 'i': return "IBM key";
+        case 'e': return "JRE_HOME / JAVA_HOME";
+        default: return nullptr;
+    }
+}
+
+}  // namespace
+
+AppString findJvmLibrary(const ConfigStore& store, JvmSearchReport* report) {
+    AppString order = store.get(AppString("jre_order"));
+    for (int32_t i = 0; i < order.length(); ++i) order.data()[i] = asciiLower(order.data()[i]);
+    bool useDefault = !namesAnyMethod(order);
+    if (useDefault) order = DEFAULT_JRE_ORDER;
+
+    AppString minJre = store.get(AppString("minjre"));
+    JavaVersion minimum = parseJavaVersion(minJre.c_str());
+    Search search(report, !minJre.isEmpty(), minimum);
+    trace("search order: %s%s", order.c_str(), useDefault ? " (default)" : "");
+    if (!minJre.isEmpty()) trace("minjre: %s (%d.%d)", minJre.c_str(), minimum.major, minimum.minor);
+
+    for (int32_t i = 0; i < order.length(); ++i) {
+        char letter = order.charAt(i, '\0');
+        const char* name = methodName(letter);
+        if (!name) continue;
+        trace("method %c: %s", letter, name);
+        AppString found = runMethod(letter, store, search);
+        if (!found.isEmpty()) {
+            trace("chose %s", found.c_str());
+            return found;
+        }
+    }
+    AppString tooOld = search.resolveTooOld();
+    if (!tooOld.isEmpty()) {
+        trace("chose %s", tooOld.c_str());
+        return tooOld;
+    }
+    trace("no runtime found");
+    return AppString();
+}
+
+AppString findJvmFromConfig(const ConfigStore& store) {
+    Search search(nullptr, false, JavaVersion());
+    return findJvmFromConfigured(store, search);
+}
+
+AppString findJvmFromEnvironment() {
+    Search search(nullptr, false, JavaVersion());
+    return findJvmFromEnvironmentWith(search);
+}
+
+AppString findJvmFromRegistry(const char* key) {
+    Search search(nullptr, false, JavaVersion());
+    return findJvmFromRegistryKey(key, search);
 }
 
 AppString findJvmInHome(const AppString& home) {
-    const char* libraryName = platform::jvmLibraryName();
-    AppString base(home);
-    if (!isPathSeparator(base.lastChar())) base.appendChar('/');
+    Search search(nullptr, false, JavaVersion());
+    return search.searchHome(home);
+}
 
-    for (int32_t s = 0; s < platform::javaHomeSuffixCount(); ++s) {
-        AppString directory = base;
-        directory.append(platform::javaHomeSuffix(s));
+AppString findBundledJvm(bool hasMinimum, JavaVersion minimum) {
+    Search search(nullptr, hasMinimum, minimum);
+    return findBundledWith(search);
+}
 
-        AppString direct = directory;
-        direct.append(libraryName);
-        if (isReadablePath(direct.c_str())) return direct;
-
-        platform::DirectoryEnumeration entries;
-        if (!entries.open(directory.c_str())) continue;
-        AppString name;
-        bool isDirectory = false;
-        while (entries.next(name, isDirectory)) {
-            if (!isDirectory || name == "." || name == "..") continue;
-            AppString candidate = directory;
-            candidate.append(name);
-            candidate.appendChar('/');
-            candidate.append(libraryName);
-            if (isReadablePath(candidate.c_str())) return candidate;
-        }
-    }
-    return AppString();
+AppString findJvmInRuntimeRoot(const AppString& root, bool hasMinimum, JavaVersion minimum) {
+    Search search(nullptr, hasMinimum, minimum);
+    Candidates candidates;
+    AppString base(root);
+    ensureTrailingSeparator(base);
+    addRuntimeRoot(base, candidates);
+    return candidates.best(search);
 }
 
 }  // namespace kvx

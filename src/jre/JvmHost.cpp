@@ -4,6 +4,8 @@
 
 #include "base/AppWideString.h"
 #include "base/GrowBuffer.h"
+#include "base/Trace.h"
+#include "platform/DynamicLibrary.h"
 #include "platform/Environment.h"
 #include "platform/JavaRuntime.h"
 
@@ -18,7 +20,11 @@ constexpr const char* PARENT_DIRECTORY = "..";
 constexpr const char* SYSTEM_CLASS = "java/lang/System";
 constexpr const char* GET_PROPERTY_METHOD = "getProperty";
 constexpr const char* GET_PROPERTY_SIGNATURE = "(Ljava/lang/String;)Ljava/lang/String;";
-constexpr const char* VERSION_PROPERTY = "java.vm.version";
+// Java's own version first: java.vm.version is the virtual machine's number, which on
+// HotSpot 7 and 8 reads 24.x and 25.x. The machine's number only stands in when a runtime
+// does not report java.version.
+constexpr const char* JAVA_VERSION_PROPERTY = "java.version";
+constexpr const char* VM_VERSION_PROPERTY = "java.vm.version";
 constexpr const char* MAIN_METHOD = "main";
 constexpr const char* MAIN_SIGNATURE = "([Ljava/lang/String;)V";
 constexpr const char* STRING_CLASS = "java/lang/String";
@@ -77,20 +83,52 @@ void clearPendingException(JNIEnv* env, bool describe) {
     env->ExceptionClear();
 }
 
-// Puts the parent of the library's directory on PATH, so that the libraries the runtime
-// library needs from its own installation (msvcr*.dll in its bin directory) are found.
-void appendLibraryParentToPath(const char* libraryPath) {
+// The parent of the library's directory: the directory part up to its last "\" or "/" (the
+// runtime's path may mix them), followed by "..".
+AppString libraryParentDirectory(const char* libraryPath) {
     const char* path = libraryPath ? libraryPath : "";
     int32_t directoryLength = 0;
     for (int32_t i = 0; path[i] != '\0'; ++i) {
         if (platform::isLibraryDirSeparator(path[i])) directoryLength = i + 1;
     }
+    AppString directory(path, directoryLength);
+    directory.append(PARENT_DIRECTORY);
+    return directory;
+}
+
+// Puts `directory` at the end of PATH, so that the Java application and its children
+// inherit it (the runtime's bin directory, where msvcr*.dll and friends live).
+void appendToPath(const AppString& directory) {
     AppString value;
     platform::getEnv(SEARCH_PATH_VARIABLE, value);  // empty when unset
     value.appendChar(platform::pathListSeparator());
-    value.append(path, directoryLength);
-    value.append(PARENT_DIRECTORY);
+    value.append(directory);
     platform::setEnv(SEARCH_PATH_VARIABLE, value.c_str());
+}
+
+// Asks System.getProperty(`name`); true with `out` replaced when a string came back. Any
+// exception is cleared before the result is looked at.
+bool readSystemProperty(JNIEnv* env, jclass system, jmethodID getProperty, const char* name, AppString& out) {
+    LocalRef<jstring> key(env, env->NewStringUTF(name));
+    if (!key) {
+        clearPendingException(env, false);
+        return false;
+    }
+    // The variadic table entries themselves (the C++ wrappers would go through the ...V forms).
+    LocalRef<jobject> result(env, env->functions->CallStaticObjectMethod(env, system, getProperty, key.get()));
+    if (env->ExceptionCheck()) {
+        clearPendingException(env, false);
+        return false;
+    }
+    if (!result) return false;
+    jstring text = static_cast<jstring>(result.get());
+    StringChars units(env, text);
+    if (!units.units()) {
+        clearPendingException(env, false);
+        return false;
+    }
+    out.assignWide(units.units(), env->GetStringLength(text));
+    return !out.isEmpty();
 }
 
 // String[] of the ANSI arguments; null (with any exception cleared) when it cannot be built.
@@ -143,12 +181,21 @@ LaunchError JvmHost::create(const char* path) {
     platform::removeCurrentDirectoryFromDllSearch();
 
     if (!library_.load(path)) {
-        appendLibraryParentToPath(path);
-        if (!library_.load(path)) return LAUNCH_JRE_NOT_FOUND;
+        trace("load %s failed; retrying with its parent directory", path ? path : "");
+        AppString parent = libraryParentDirectory(path);
+        appendToPath(parent);
+        platform::addLibrarySearchDirectory(parent.c_str());
+        if (!library_.load(path)) {
+            trace("load %s failed again", path ? path : "");
+            return LAUNCH_JRE_NOT_FOUND;
+        }
     }
 
     auto createJavaVm = reinterpret_cast<CreateJavaVmFunction>(library_.symbol(CREATE_ENTRY_POINT));
-    if (!createJavaVm) return LAUNCH_JRE_NOT_VALID;
+    if (!createJavaVm) {
+        trace("%s exports no %s", path, CREATE_ENTRY_POINT);
+        return LAUNCH_JRE_NOT_VALID;
+    }
 
     // The array points into the option list's own buffer; it lives for this call only.
     const int32_t count = options_.count();
@@ -162,6 +209,7 @@ LaunchError JvmHost::create(const char* path) {
     for (int32_t i = 0; i < count; ++i) {
         optionArray.data()[i].optionString = const_cast<char*>(options_.entry(i));
         optionArray.data()[i].extraInfo = nullptr;
+        trace("option %s", options_.entry(i));
     }
 
     JavaVMInitArgs initArgs;
@@ -174,6 +222,7 @@ LaunchError JvmHost::create(const char* path) {
 
     options_.release();
     if (result != JNI_OK) {
+        trace("JNI_CreateJavaVM returned %d", static_cast<int>(result));
         vm_ = nullptr;
         env_ = nullptr;
         return LAUNCH_VM_CREATE_FAILED;
@@ -195,20 +244,10 @@ bool JvmHost::queryVmVersion(AppString& out) {
         clearPendingException(env, false);
         return false;
     }
-    LocalRef<jstring> key(env, env->NewStringUTF(VERSION_PROPERTY));
-    if (!key) {
-        // Without the key the call would only throw; the version cannot be asked for.
-        clearPendingException(env, false);
-        return false;
+    if (!readSystemProperty(env, system.get(), getProperty, JAVA_VERSION_PROPERTY, out)) {
+        trace("java.version not reported; reading java.vm.version");
+        readSystemProperty(env, system.get(), getProperty, VM_VERSION_PROPERTY, out);
     }
-    // The variadic table entries themselves (the C++ wrappers would go through the ...V forms).
-    LocalRef<jobject> result(env, env->functions->CallStaticObjectMethod(env, system.get(), getProperty, key.get()));
-    if (result) {
-        jstring text = static_cast<jstring>(result.get());
-        StringChars units(env, text);
-        if (units.units()) out.assignWide(units.units(), env->GetStringLength(text));
-    }
-    clearPendingException(env, false);
     return true;
 }
 
@@ -239,7 +278,9 @@ LaunchError JvmHost::runMain(const char* className, int argCount, const char* co
     }
 
     env->functions->CallStaticVoidMethod(env, mainClass.get(), main, arguments.get());
-    // An exception thrown out of main is the application's own ending, not a launch failure.
+    // An exception thrown out of main is the application's own ending, not a launch failure;
+    // the process still reports it, as java does, through its exit code.
+    mainThrew_ = env->ExceptionCheck() == JNI_TRUE;
     clearPendingException(env, true);
     return LAUNCH_OK;
 }

@@ -23,12 +23,16 @@ public:
     // Loads the library at `path` (retrying once with its parent directory on PATH) and
     // creates the virtual machine. 0, or 1 not loadable, 2 no entry point, 4 creation failed.
     [[nodiscard]] LaunchError create(const char* path);
-    // java.vm.version into `out`; false when it cannot be asked for.
+    // The running Java version into `out`: java.version, or java.vm.version where that is
+    // not reported; false when it cannot be asked for.
     [[nodiscard]] bool queryVmVersion(AppString& out);
     // Calls className.main(String[]) with the ANSI arguments: 0, 7 no class, 8 no main.
     [[nodiscard]] LaunchError runMain(const char* className, int argCount, const char* const* args);
     // Detaches, destroys the virtual machine (waits for non-daemon threads), frees the library.
     void unload();
+
+    // True when the last runMain ended with an exception thrown out of main.
+    bool mainThrew() const { return mainThrew_; }
 
     const StringPool& options() const { return options_; }
     JavaVM* vm() const { return vm_; }
@@ -38,6 +42,7 @@ private:
     platform::DynamicLibrary library_;
     JavaVM* vm_ = nullptr;
     JNIEnv* env_ = nullptr;
+    bool mainThrew_ = false;
 };
 
 // The process-wide current host: set by the entry point, cleared before destruction.

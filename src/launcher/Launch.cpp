@@ -2,12 +2,14 @@
 
 #include "base/GrowBuffer.h"
 #include "base/StringPool.h"
+#include "base/Trace.h"
 #include "config/AppPaths.h"
 #include "config/ConfigStore.h"
 #include "jre/ClassPath.h"
 #include "jre/JavaVersion.h"
 #include "jre/JvmDiscovery.h"
 #include "jre/JvmHost.h"
+#include "jre/LibraryArchitecture.h"
 #include "launcher/Messages.h"
 #include "launcher/Services.h"
 
@@ -58,8 +60,17 @@ LaunchOutcome runLaunchSteps(ConfigStore& store, JvmHost& host, int argCount, co
         return outcome;
     }
 
-    // 7. Runtime.
-    outcome.code = host.create(findJvmLibrary(store).c_str());
+    // 7. Runtime. When every runtime found was built for the other architecture, say so
+    // instead of "not found".
+    JvmSearchReport report;
+    AppString library = findJvmLibrary(store, &report);
+    if (library.isEmpty() && !report.wrongArchitecturePath.isEmpty()) {
+        outcome.code = LAUNCH_JRE_WRONG_ARCHITECTURE;
+        outcome.runtimePath = report.wrongArchitecturePath;
+        outcome.runtimeBits = report.wrongArchitectureBits;
+        return outcome;
+    }
+    outcome.code = host.create(library.c_str());
     if (outcome.code != LAUNCH_OK) return outcome;
 
     // 8. Minimum version; a side file may override it.
@@ -72,12 +83,13 @@ LaunchOutcome runLaunchSteps(ConfigStore& store, JvmHost& host, int argCount, co
         }
         JavaVersion required = parseJavaVersion(minJre.c_str());
         JavaVersion running = parseJavaVersion(version.c_str());
+        trace("running version %s, minjre %s", version.c_str(), minJre.c_str());
         outcome.requiredMajor = required.major;
         outcome.requiredMinor = required.minor;
         outcome.runningMajor = running.major;
         outcome.runningMinor = running.minor;
         // A runtime that reports no version at all (null) is not held back by the minimum.
-        if (!version.isEmpty() && isVersionBelow(running, required)) {
+        if (!version.isEmpty() && isJavaVersionBelow(running, required)) {
             outcome.code = LAUNCH_VERSION_TOO_LOW;
             return outcome;
         }
@@ -85,22 +97,36 @@ LaunchOutcome runLaunchSteps(ConfigStore& store, JvmHost& host, int argCount, co
 
     // 9-10. The main class comes from the embedded block only.
     AppString mainClass = store.get(AppString("mainclass"), true);
+    trace("main class %s", mainClass.c_str());
     outcome.code = host.runMain(mainClass.c_str(), argCount, args);
+    outcome.mainThrew = outcome.code == LAUNCH_OK && host.mainThrew();
 
     // 11. Close the splash shortly after main returns, unless Java took charge of it.
     splashAfterMain();
     return outcome;
 }
 
-void launch(int argCount, const char* const* args) {
+int exitCodeOf(const LaunchOutcome& outcome) {
+    if (outcome.code != LAUNCH_OK) return outcome.code;
+    return outcome.mainThrew ? 1 : 0;
+}
+
+int launch(int argCount, const char* const* args) {
     ConfigStore* store = currentConfigStore();
     JvmHost* host = currentJvmHost();
-    if (!store || !host) return;
+    if (!store || !host) return LAUNCH_VM_INIT_FAILED;
     LaunchOutcome outcome = runLaunchSteps(*store, *host, argCount, args);
-    if (outcome.code == LAUNCH_OK) return;
-    showLaunchError(outcome.code, outcome.runningMajor, outcome.runningMinor, outcome.requiredMajor,
-                    outcome.requiredMinor);
+    int exitCode = exitCodeOf(outcome);
+    trace("outcome %d%s, exit code %d", outcome.code, outcome.mainThrew ? " (exception out of main)" : "", exitCode);
+    if (outcome.code == LAUNCH_OK) return exitCode;
+    if (outcome.code == LAUNCH_JRE_WRONG_ARCHITECTURE) {
+        showArchitectureError(outcome.runtimePath.c_str(), outcome.runtimeBits, programBits());
+    } else {
+        showLaunchError(outcome.code, outcome.runningMajor, outcome.runningMinor, outcome.requiredMajor,
+                        outcome.requiredMinor);
+    }
     splashAfterError();
+    return exitCode;
 }
 
 }  // namespace kvx

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "base/AppString.h"
 #include "base/LaunchError.h"
 
 namespace kvx {
@@ -20,10 +21,21 @@ struct LaunchOutcome {
     int runningMinor = 0;
     int requiredMajor = 0;
     int requiredMinor = 0;
+    // Code 9: the runtime library skipped for its architecture, and its bits.
+    AppString runtimePath;
+    int runtimeBits = 0;
+    // The launch succeeded and main ended with an exception.
+    bool mainThrew = false;
 };
 
+// The process's exit code for an outcome: the failure code (1-9), else 1 when an exception
+// was thrown out of main (as java does), else 0. System.exit(n) ends the process with n
+// itself, inside the runtime.
+int exitCodeOf(const LaunchOutcome& outcome);
+
 LaunchOutcome runLaunchSteps(ConfigStore& store, JvmHost& host, int argCount, const char* const* args);
-// The whole launch: the steps above, then the failure message when one occurred.
-void launch(int argCount, const char* const* args);
+// The whole launch: the steps above, then the failure message when one occurred. Returns
+// the exit code for the process.
+int launch(int argCount, const char* const* args);
 
 }  // namespace kvx

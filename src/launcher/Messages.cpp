@@ -31,6 +31,19 @@ bool isVersionPattern(const AppString& pattern) {
     return true;
 }
 
+// True when the conversions of `pattern` are exactly `expected` in order ("%%" aside).
+bool hasConversions(const AppString& pattern, const char* expected) {
+    const char* p = pattern.c_str();
+    for (; *p; ++p) {
+        if (*p != '%') continue;
+        ++p;
+        if (*p == '%') continue;
+        if (*expected == '\0' || *p != *expected) return false;
+        ++expected;
+    }
+    return *expected == '\0';
+}
+
 }  // namespace
 
 void stringFromBlock(AppString& out, int32_t id, const platform::StringBlock& block) {
@@ -75,6 +88,25 @@ void composeLaunchError(AppString& text, AppString& caption, LaunchError code, i
     (void)loadStringResource(pattern, code);
     formatLaunchMessage(text, code, pattern, runningMajor, runningMinor, requiredMajor, requiredMinor);
     (void)loadStringResource(caption, MESSAGE_CAPTION_ID);
+}
+
+void formatArchitectureMessage(AppString& out, const AppString& pattern, const char* path, int runtimeBits,
+                               int programBits) {
+    if (pattern.isEmpty() || !hasConversions(pattern, "sdd")) {
+        out = pattern;
+        return;
+    }
+    out.format(pattern.c_str(), path ? path : "", runtimeBits, programBits);
+}
+
+void showArchitectureError(const char* path, int runtimeBits, int programBits) {
+    AppString pattern;
+    AppString text;
+    AppString caption;
+    (void)loadStringResource(pattern, LAUNCH_JRE_WRONG_ARCHITECTURE);
+    formatArchitectureMessage(text, pattern, path, runtimeBits, programBits);
+    (void)loadStringResource(caption, MESSAGE_CAPTION_ID);
+    platform::showWarning(text.c_str(), caption.c_str(), splashOwnerWindow());
 }
 
 void showLaunchError(LaunchError code, int runningMajor, int runningMinor, int requiredMajor,

@@ -21,6 +21,13 @@ void composeLaunchError(AppString& text, AppString& caption, LaunchError code, i
 // into it; every other code's text is used as it is.
 void formatLaunchMessage(AppString& out, LaunchError code, const AppString& pattern, int runningMajor,
                          int runningMinor, int requiredMajor, int requiredMinor);
+// The wrong-architecture message from its string-table `pattern` ("%s", "%d", "%d" in this
+// order, "%%" allowed): the runtime's path, its bits and this program's bits. A pattern of
+// any other shape is used as it is.
+void formatArchitectureMessage(AppString& out, const AppString& pattern, const char* path, int runtimeBits,
+                               int programBits);
+// Shows the wrong-architecture message (code 9) and returns when the user has closed it.
+void showArchitectureError(const char* path, int runtimeBits, int programBits);
 // Shows the message for `code` (code 6 formatted with the four numbers) and returns when
 // the user has closed it.
 void showLaunchError(LaunchError code, int runningMajor = 0, int runningMinor = 0, int requiredMajor = 0,

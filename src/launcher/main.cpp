@@ -1,5 +1,6 @@
-// The launcher's entry point: brings the subsystems up and down in a fixed order. The
-// exit code is 0 whatever happened; a failed launch has shown its message already.
+// The launcher's entry point: brings the subsystems up and down in a fixed order. The exit
+// code tells scripts and installers how the launch went: 0, the failure code (a failed
+// launch has shown its message already), or 1 after an exception out of main.
 
 #include "config/ConfigStore.h"
 #include "jre/JvmHost.h"
@@ -9,6 +10,7 @@
 int main(int argc, char** argv) {
     using namespace kvx;
     startSplashIfPresent();
+    int exitCode = 0;
     {
         ConfigStore store;
         JvmHost host;
@@ -16,12 +18,12 @@ int main(int argc, char** argv) {
         setCurrentJvmHost(&host);
         startTrayServices();
 
-        launch(argc > 0 ? argc - 1 : 0, argc > 0 ? argv + 1 : argv);
+        exitCode = launch(argc > 0 ? argc - 1 : 0, argc > 0 ? argv + 1 : argv);
 
         host.unload();
         releaseAllTrayIcons();
         setCurrentJvmHost(nullptr);
         setCurrentConfigStore(nullptr);
     }
-    return 0;
+    return exitCode;
 }

@@ -10,6 +10,10 @@ public:
     DynamicLibrary(const DynamicLibrary&) = delete;
     DynamicLibrary& operator=(const DynamicLibrary&) = delete;
 
+    // Windows: where the system has the safe search flags, the libraries `path` imports are
+    // looked for only in its own folder, the program's folder, System32 and the folders
+    // given to addLibrarySearchDirectory (never the working directory or PATH); elsewhere
+    // with the plain search.
     [[nodiscard]] bool load(const char* path);
     void* symbol(const char* name) const;
     bool isLoaded() const { return handle_ != nullptr; }
@@ -24,5 +28,8 @@ private:
 void suppressLoaderErrorDialogs();
 // Removes the current directory from the DLL search path. Nothing on Linux.
 void removeCurrentDirectoryFromDllSearch();
+// Adds `directory` to the folders later loads search for imported libraries (AddDllDirectory,
+// looked up at run time). False where the system lacks it, and always on Linux.
+bool addLibrarySearchDirectory(const char* directory);
 
 }  // namespace kvx::platform

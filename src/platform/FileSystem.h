@@ -24,6 +24,8 @@ bool setCurrentDirectory(const char* path);
 uint32_t fullPathName(const char* path, char* buffer, uint32_t bufferSize);
 // The access test for read permission: existing readable files and directories pass.
 bool isReadable(const char* path);
+// True when something exists at `path` (readable or not); tells "missing" from "unreadable".
+bool pathExists(const char* path);
 // The character that joins class path entries for the Java runtime of this platform
 // (";" on Windows, ":" on Linux).
 char classPathSeparator();

@@ -23,13 +23,24 @@ const char* javaHomeSuffix(int32_t i);
 char pathListSeparator();
 
 // True for a character that ends the directory part of the runtime library's path when a
-// failed load puts that directory's parent on PATH: only "\" on Windows (a path written with
-// "/" only yields an empty directory part there); "\" and "/" on Linux.
+// failed load puts that directory's parent on PATH: "\" and "/" on both systems, since
+// discovery itself joins with "/" (C:\jdk/jre\bin\client/jvm.dll).
 bool isLibraryDirSeparator(char c);
 
 // A Java home named by the system rather than by the user: on Linux /usr/lib/jvm/default-java
 // when it exists, else the home of the `java` found on PATH with links resolved (ending in
 // "/"). Empty when there is none; always empty on Windows, where the registry names runtimes.
 AppString systemJavaHome();
+
+// The folders beside the executable that may hold a runtime shipped with the application,
+// in search order, each ending in a separator: "runtime", "jre", "jdk".
+int32_t bundledRuntimeFolderCount();
+const char* bundledRuntimeFolder(int32_t i);
+
+// Folders whose sub-directories are Java homes put there by package managers, each ending
+// in "/": on Linux /usr/lib/jvm/ and SDKMAN's ~/.sdkman/candidates/java/ (when HOME is
+// set); none on Windows, where installers register runtimes in the registry.
+int32_t installedRuntimeRootCount();
+AppString installedRuntimeRoot(int32_t i);
 
 }  // namespace kvx::platform

@@ -1,9 +1,15 @@
 #pragma once
-// Read-only access to HKEY_LOCAL_MACHINE. On Linux every open fails.
+// Read-only access to the registry, in the process's own registry view. On Linux every
+// open fails.
 
 #include <cstdint>
 
+#include "base/AppString.h"
+
 namespace kvx::platform {
+
+// The two hives runtimes register under: machine-wide installs and per-user installs.
+enum class RegistryHive { LocalMachine, CurrentUser };
 
 class RegistryKey {
 public:
@@ -14,9 +20,13 @@ public:
 
     // Opens `path` under HKEY_LOCAL_MACHINE with KEY_READ.
     [[nodiscard]] bool openLocalMachine(const char* path);
+    // Opens `path` under `hive` with KEY_READ.
+    [[nodiscard]] bool open(RegistryHive hive, const char* path);
     // Reads a value into `buffer` of `bufferSize` bytes (terminator included); the type is
     // ignored. False when missing or longer than the buffer. The text is zero-terminated.
     [[nodiscard]] bool readString(const char* name, char* buffer, uint32_t bufferSize) const;
+    // The name of sub-key `index` (0, 1, ...); false past the last one.
+    [[nodiscard]] bool subkeyName(uint32_t index, AppString& name) const;
     void close();
 
 private:

@@ -2,6 +2,7 @@
 // Conversions between the system's 8-bit ANSI text and UTF-16 code units.
 // Windows: code page CP_ACP (flags 0 one way, MB_PRECOMPOSED the other). Linux: UTF-8.
 
+#include <cstdarg>
 #include <cstdint>
 
 namespace kvx::platform {
@@ -17,5 +18,10 @@ int32_t ansiToWide(const char* text, int32_t count, uint16_t* out, int32_t outSi
 // Bytes taken by the character whose first byte is `first`: 2 for a lead byte of a
 // double-byte ANSI code page on Windows, the sequence length for UTF-8 on Linux, else 1.
 int32_t ansiCharLength(unsigned char first);
+
+// printf-style formatting of `pattern` into `out`, clipped to `capacity` - 1 characters and
+// always terminated; returns the length written. Windows uses the system's own formatter
+// (the launcher formats only %s, %d, %u and %x), which keeps mingw's larger one out of it.
+int32_t formatBounded(char* out, int32_t capacity, const char* pattern, va_list args);
 
 }  // namespace kvx::platform

@@ -92,20 +92,21 @@ def test_system_exit_code_is_the_process_exit_code(pack, run):
     assert run(pack(main="app.Exit3")).returncode == 3
 
 
-def test_exception_out_of_main_is_described_and_not_a_launch_failure(pack, run):
+def test_exception_out_of_main_is_described_and_exits_with_1(pack, run):
     result = run(pack(main="app.Throws"))
-    assert result.returncode == 0
+    assert result.returncode == 1
     assert "java.lang.IllegalStateException: thrown out of main" in result.stderr
     assert "Error" not in result.stderr.replace("IllegalStateException", "")
 
 
 def test_missing_main_class_and_missing_main_method(pack, run):
     missing = run(pack(name="missing", main="app.DoesNotExist"))
-    assert missing.returncode == 0
+    assert missing.returncode == 7
     assert "NoClassDefFoundError: app/DoesNotExist" in missing.stderr
     assert "The main startup class could not be found." in missing.stderr
 
     nomain = run(pack(name="nomain", main="app.NoMain"))
+    assert nomain.returncode == 8
     assert "NoSuchMethodError" in nomain.stderr
     assert "The main startup class is not valid, main method missing." in nomain.stderr
 
@@ -115,17 +116,21 @@ def test_missing_main_class_and_missing_main_method(pack, run):
 
 def test_minimum_version(pack, run):
     too_low = run(pack(name="low", minjre="99.1"))
-    assert too_low.returncode == 0
+    assert too_low.returncode == 6
     assert "Java virtual machine version 17.0 is too low, require 99.1 or higher." in too_low.stderr
     assert too_low.stdout == ""
     assert "argc=0" in run(pack(name="ok", minjre="1.6")).stdout
     assert "argc=0" in run(pack(name="same", minjre="17.0")).stdout
+    # Java's own version counts (17.0.x), in either numbering; 18 is too high for it.
+    assert "argc=0" in run(pack(name="bare", minjre="17")).stdout
+    assert "argc=0" in run(pack(name="eight", minjre="8")).stdout
+    assert "is too low, require 18.0 or higher." in run(pack(name="high", minjre="18")).stderr
 
 
 def test_runtime_not_found_is_reported_in_the_users_language(pack, run):
     exe = pack(jre_order="e")
     result = run(exe)
-    assert result.returncode == 0
+    assert result.returncode == 1
     assert NOT_FOUND in result.stderr and result.stdout == ""
     chinese = run(exe, env=clean_env(LC_ALL="", LANG="zh_CN.UTF-8"))
     assert "Java \u8fd0\u884c\u73af\u5883\u672a\u627e\u5230\u3002" in chinese.stderr

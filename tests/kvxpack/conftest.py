@@ -26,9 +26,13 @@ def kvxpack():
 
 @pytest.fixture
 def run(kvxpack):
-    """Runs kvxpack with the given arguments; returns the CompletedProcess."""
-    def runner(*args, cwd=None):
-        return subprocess.run([str(kvxpack), *map(str, args)], capture_output=True, timeout=120, cwd=cwd)
+    """Runs kvxpack with the given arguments; returns the CompletedProcess. Unless the
+    arguments name a search order, `--jre-order ""` keeps kvxpack's default order line out
+    of the text, so the tests see exactly the lines they asked for (test_default_order
+    checks that line)."""
+    def runner(*args, cwd=None, default_order=False):
+        extra = [] if default_order or any(str(a).startswith("--jre-order") for a in args) else ["--jre-order", ""]
+        return subprocess.run([str(kvxpack), *extra, *map(str, args)], capture_output=True, timeout=120, cwd=cwd)
     return runner
 
 

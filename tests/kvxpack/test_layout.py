@@ -37,6 +37,22 @@ def test_every_option_becomes_one_line_in_command_line_order(run, stub, jar, tmp
     check_layout(out.read_bytes(), stub.read_bytes(), jar.read_bytes(), text)
 
 
+def test_default_order_is_every_method_and_new_forms_are_accepted(run, stub, jar, tmp_path):
+    out = tmp_path / "out.exe"
+    # No --jre-order: the modern order follows the requested lines, so a side file or a
+    # --config line still wins (the launcher takes the first).
+    result = run("--stub", stub, "--jar", jar, "--main", "a.B", "--minjre", "17", "-o", out, default_order=True)
+    assert result.returncode == 0, result.stderr
+    check_layout(out.read_bytes(), stub.read_bytes(), jar.read_bytes(),
+                 b"mainclass a.B\r\nminjre 17\r\njre_order cbjvsie\r\n")
+    for order in ("cbjvsie", "VJB", "b"):
+        assert run("--stub", stub, "--jar", jar, "--jre-order", order, "-o", out).returncode == 0, order
+        check_layout(out.read_bytes(), stub.read_bytes(), jar.read_bytes(), b"jre_order %s\r\n" % order.encode())
+    # An empty order writes no line at all: the launcher's classic csie.
+    assert run("--stub", stub, "--jar", jar, "--jre-order", "", "-o", out, default_order=True).returncode == 0
+    check_layout(out.read_bytes(), stub.read_bytes(), jar.read_bytes(), b"")
+
+
 def test_equals_form_and_no_options_give_the_same_layout(run, stub, jar, tmp_path):
     out = tmp_path / "out.exe"
     result = run("--stub=" + str(stub), "--jar=" + str(jar), "--main=a.B", "--output=" + str(out))

@@ -69,8 +69,10 @@ CASES = {
     "value_with_line_break": lambda t: ["--option", "-Da=1\r\nmainclass evil.Main"],
     "value_with_leading_space": lambda t: ["--option", " -Xmx1m"],
     "empty_value": lambda t: ["--classpath", ""],
-    "minjre_without_minor": lambda t: ["--minjre", "17"],
+    "minjre_without_a_digit_after_the_dot": lambda t: ["--minjre", "17."],
+    "minjre_not_a_number": lambda t: ["--minjre", "v17"],
     "jre_order_with_other_letters": lambda t: ["--jre-order", "csx"],
+    "jre_order_with_a_space": lambda t: ["--jre-order", "cb je"],
     "bad_arch": lambda t: ["--arch", "arm64"],
 }
 

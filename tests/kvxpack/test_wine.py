@@ -48,7 +48,7 @@ def test_windows_build_writes_the_same_resources(run, tmp_path):
     (tmp_path / "splash.bmp").write_bytes(rf.bmp_file(33, 17, 8))
     args = ["--stub", "kvx.exe", "--jar", "app.jar", "--main", "app.Main", "--icon", "app.ico",
             "--tray-icon", "9=app.ico", "--splash", "splash.bmp", "--version", "FileVersion=3.2.1",
-            "--version", "CompanyName=Quorvane", "--utf8"]
+            "--version", "CompanyName=Quorvane", "--utf8", "--jre-order", "csie"]
     host = run(*args, "-o", "host.exe", cwd=tmp_path)
     assert host.returncode == 0, host.stderr
     windows = wine_kvxpack(*args, "-o", "win.exe", cwd=tmp_path)

@@ -55,6 +55,10 @@ Value systemGetProperty(Vm& vm, ThreadState& t, const Method&, Obj*, const std::
         }
         return v;
     }
+    if (name == "java.version") {
+        if (vm.script.hasJavaVersion) v.obj = vm.newString(utf8ToUtf16(vm.script.javaVersion));
+        return v;
+    }
     auto it = vm.properties.find(name);
     if (it != vm.properties.end()) v.obj = vm.newString(utf8ToUtf16(it->second));
     return v;

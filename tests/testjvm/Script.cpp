@@ -353,6 +353,10 @@ bool Script::parse(std::string_view text, std::string& error) {
                 versionMode = Version::Text;
                 version = std::string(rest);
             }
+        } else if (directive == "java-version") {
+            if (rest.empty()) return fail("expected a version text", line);
+            javaVersion = std::string(rest);
+            hasJavaVersion = true;
         } else if (directive == "version-fail") {
             if (!rest.empty()) return fail("takes nothing", line);
             versionMode = Version::Fail;

@@ -8,6 +8,8 @@
 //   version TEXT | version null | version-fail | version-throws CLASS [MESSAGE]
 //                              what System.getProperty("java.vm.version") does: answer TEXT,
 //                              answer null, have no getProperty method, or throw
+//   java-version TEXT          what System.getProperty("java.version") answers (unscripted:
+//                              null, as from a runtime that does not report it)
 //   class NAME [extends SUPER] a loadable class (slashed name) with a static main(String[])
 //   main STEP                  appended to the last class's main, run in order when called:
 //        returns | throws CLASS [MESSAGE] | missing (no main at all) | exit N | sleeps MS |
@@ -112,6 +114,8 @@ struct Script {
     std::string versionThrowClass;
     std::string versionThrowMessage;
     bool versionThrowHasMessage = false;
+    std::string javaVersion;
+    bool hasJavaVersion = false;
     std::vector<ScriptedClass> classes;
     std::vector<Routine> routines;
     std::vector<std::string> recordedEnv;

@@ -54,6 +54,20 @@ TEST(JavaVersionTest, ComparisonIsNumericMajorFirst) {
     EXPECT_FALSE(isVersionBelow({17, 0}, {1, 8}));
 }
 
+TEST(JavaVersionTest, OldOneDotNumberingComparesAsTheJavaItNames) {
+    // A minimum of 8 and a runtime of 1.8.0_292 agree; 1.8 stays below 11 and 17 above 1.8.
+    EXPECT_FALSE(kvx::isJavaVersionBelow(parseJavaVersion("1.8.0_292"), parseJavaVersion("8")));
+    EXPECT_FALSE(kvx::isJavaVersionBelow(parseJavaVersion("8.0.392"), parseJavaVersion("1.8")));
+    EXPECT_TRUE(kvx::isJavaVersionBelow(parseJavaVersion("1.8.0_292"), parseJavaVersion("11")));
+    EXPECT_TRUE(kvx::isJavaVersionBelow(parseJavaVersion("1.7.0_80"), parseJavaVersion("8")));
+    EXPECT_FALSE(kvx::isJavaVersionBelow(parseJavaVersion("17.0.9"), parseJavaVersion("1.8")));
+    EXPECT_FALSE(kvx::isJavaVersionBelow(parseJavaVersion("17.0.9"), parseJavaVersion("17")));
+    EXPECT_TRUE(kvx::isJavaVersionBelow(parseJavaVersion("17.0.9"), parseJavaVersion("17.1")));
+    EXPECT_TRUE(kvx::isJavaVersionBelow(parseJavaVersion("1.5.0_22-b03"), parseJavaVersion("1.6")));
+    EXPECT_FALSE(kvx::isJavaVersionBelow(parseJavaVersion("20.45-b01"), parseJavaVersion("1.6")));
+    EXPECT_FALSE(kvx::isJavaVersionBelow(parseJavaVersion("1.1.8"), parseJavaVersion("1.1")));
+}
+
 TEST(JavaVersionTest, ReleaseFileVersionIsReadWithoutQuotes) {
     kvx::test::TempDir dir("kvx-release-");
     dir.write("release", "IMPLEMENTOR=\"Vendor\"\r\nJAVA_VERSION=\"17.0.9\"\r\nOS_NAME=\"Linux\"\n");

@@ -1,4 +1,5 @@
 #include "jre/JvmDiscovery.h"
+#include "jre/LibraryArchitecture.h"
 
 #include <gtest/gtest.h>
 
@@ -192,6 +193,110 @@ TEST_F(JvmDiscoveryTest, ConfiguredPathExpandsReferencesAndKeepsAbsolutePaths) {
     EXPECT_EQ(str(kvx::findJvmFromConfig(empty)), "");
     kvx::ConfigStore absent("", "mainclass a.B\n");
     EXPECT_EQ(str(kvx::findJvmFromConfig(absent)), "");
+}
+
+TEST_F(JvmDiscoveryTest, BundledRuntimeHighestVersionThatMeetsTheMinimumWins) {
+    // runtime\ (11), jre\ (17) and jdk\ (no release file) beside the executable.
+    std::string folder[3];
+    for (int i = 0; i < kvx::platform::bundledRuntimeFolderCount(); ++i) {
+        folder[i] = kvx::platform::bundledRuntimeFolder(i);
+    }
+    ASSERT_EQ(folder[0].substr(0, 7), "runtime");
+    touch("app/" + folder[0] + suffix(1) + "server/" + LIB);
+    tree_.touch("app/" + folder[0] + "release", "JAVA_VERSION=\"11.0.2\"\n");
+    touch("app/" + folder[1] + suffix(1) + "server/" + LIB);
+    tree_.touch("app/" + folder[1] + "release", "JAVA_VERSION=\"17.0.9\"\n");
+    touch("app/" + folder[2] + suffix(1) + "server/" + LIB);
+    const std::string jre = appDir_ + folder[1] + suffix(1) + "server/" + LIB;
+    const std::string runtime = appDir_ + folder[0] + suffix(1) + "server/" + LIB;
+    const std::string unknown = appDir_ + folder[2] + suffix(1) + "server/" + LIB;
+
+    EXPECT_EQ(str(kvx::findBundledJvm(false, {})), jre);
+    EXPECT_EQ(str(kvx::findBundledJvm(true, {1, 8})), jre);
+    // Too old for 21: the one without a version is tried last (its version is checked
+    // once it runs).
+    EXPECT_EQ(str(kvx::findBundledJvm(true, {21, 0})), unknown);
+    fs::remove_all(root_ / "app" / folder[2]);
+    EXPECT_EQ(str(kvx::findBundledJvm(true, {21, 0})), "");
+    fs::remove(jre);
+    EXPECT_EQ(str(kvx::findBundledJvm(true, {11, 0})), runtime);
+
+    // No configuration at all: the bundled runtime is not part of the default order.
+    kvx::ConfigStore none("", "");
+    EXPECT_EQ(str(kvx::findJvmLibrary(none)).find(appDir_), std::string::npos);
+    kvx::ConfigStore bundled("", "jre_order b\n");
+    EXPECT_EQ(str(kvx::findJvmLibrary(bundled)), runtime);
+}
+
+TEST_F(JvmDiscoveryTest, RuntimeRootTakesHighestVersionFromReleaseFilesOrNames) {
+    // A package manager's folder: 1.8 and 17 by release file, "21-tem" by its name only.
+    touch("jvm/java-8/" + suffix(1) + "server/" + LIB);
+    tree_.touch("jvm/java-8/release", "JAVA_VERSION=\"1.8.0_292\"\n");
+    touch("jvm/java-17/" + suffix(1) + "server/" + LIB);
+    tree_.touch("jvm/java-17/release", "JAVA_VERSION=\"17.0.9\"\n");
+    touch("jvm/21-tem/" + suffix(1) + "server/" + LIB);
+    touch("jvm/not-a-home/readme");
+    AppString root((root_ / "jvm").string().c_str());
+    const std::string base = (root_ / "jvm").string() + "/";
+
+    EXPECT_EQ(str(kvx::findJvmInRuntimeRoot(root, false, {})), base + "21-tem/" + suffix(1) + "server/" + LIB);
+    EXPECT_EQ(str(kvx::findJvmInRuntimeRoot(root, true, {22, 0})), "");
+    fs::remove_all(root_ / "jvm/21-tem");
+    EXPECT_EQ(str(kvx::findJvmInRuntimeRoot(root, true, {1, 8})), base + "java-17/" + suffix(1) + "server/" + LIB);
+    // A minimum of 8 is met by 1.8.0_292.
+    fs::remove_all(root_ / "jvm/java-17");
+    EXPECT_EQ(str(kvx::findJvmInRuntimeRoot(root, true, {8, 0})), base + "java-8/" + suffix(1) + "server/" + LIB);
+    EXPECT_EQ(str(kvx::findJvmInRuntimeRoot(root, true, {11, 0})), "");
+    EXPECT_EQ(str(kvx::findJvmInRuntimeRoot(AppString((root_ / "none").string().c_str()), false, {})), "");
+}
+
+TEST_F(JvmDiscoveryTest, WrongArchitectureIsSkippedAndReported) {
+    // jvmdll names a library for the other word size; JRE_HOME holds one of this program's.
+    std::string other = tree_.touch("app/other/" + LIB, kvx::test::otherArchitectureLibrary());
+    std::string own = tree_.touch("env/" + LIB, kvx::test::ownArchitectureLibrary());
+    std::string text = "jvmdll other/" + LIB + "\njre_order ce\n";
+    kvx::ConfigStore store("", text.c_str());
+
+    kvx::JvmSearchReport report;
+    EXPECT_EQ(str(kvx::findJvmLibrary(store, &report)), "");
+    EXPECT_EQ(str(report.wrongArchitecturePath), appDir_ + "other/" + LIB);
+    EXPECT_EQ(report.wrongArchitectureBits, kvx::programBits() == 64 ? 32 : 64);
+
+    ASSERT_TRUE(kvx::platform::setEnv("JRE_HOME", (root_ / "env").string().c_str()));
+    kvx::JvmSearchReport found;
+    EXPECT_EQ(str(kvx::findJvmLibrary(store, &found)), (root_ / "env").string() + "/" + LIB);
+    EXPECT_EQ(str(found.wrongArchitecturePath), appDir_ + "other/" + LIB);  // seen on the way
+
+    // Within one home the search goes on past a library of the wrong kind.
+    tree_.touch("home/" + suffix(1) + "client/" + LIB, kvx::test::otherArchitectureLibrary());
+    tree_.touch("home/" + suffix(1) + "server/" + LIB, kvx::test::ownArchitectureLibrary());
+    tree_.touch("home/" + suffix(1) + LIB, kvx::test::otherArchitectureLibrary());
+    EXPECT_EQ(str(kvx::findJvmInHome(home("home"))), (root_ / "home").string() + "/" + suffix(1) + "server/" + LIB);
+    (void)own;
+    (void)other;
+}
+
+TEST_F(JvmDiscoveryTest, DefaultOrderIsCsieWithRuntimesForSeveralMethodsAtOnce) {
+    // A runtime for c, for b (bundled), for e, and on Linux the system's runtime for s: each
+    // removal shows the next method of "csie", and b (not in the default order) never wins.
+    std::string configured = touch("app/cfg/" + LIB);
+    touch("app/" + std::string(kvx::platform::bundledRuntimeFolder(0)) + LIB);
+    std::string environment = touch("env/" + LIB);
+    ASSERT_TRUE(kvx::platform::setEnv("JAVA_HOME", (root_ / "env").string().c_str()));
+    auto found = [&](const char* extra) {
+        std::string text = std::string("jvmdll cfg/") + LIB + "\n" + extra;
+        kvx::ConfigStore store("", text.c_str());
+        return str(kvx::findJvmLibrary(store));
+    };
+    EXPECT_EQ(found(""), appDir_ + "cfg/" + LIB);
+    EXPECT_EQ(found("jre_order xyz\n"), appDir_ + "cfg/" + LIB);  // no known letter: the default
+    fs::remove(configured);
+    AppString system = kvx::platform::systemJavaHome();
+    std::string viaS = system.isEmpty() ? "" : str(kvx::findJvmInHome(system));
+    // s before e: the system's runtime where there is one (Linux), else the environment.
+    EXPECT_EQ(found(""), viaS.empty() ? (root_ / "env").string() + "/" + LIB : viaS);
+    EXPECT_EQ(found("jre_order e\n"), (root_ / "env").string() + "/" + LIB);
+    (void)environment;
 }
 
 TEST_F(JvmDiscoveryTest, MissingRegistryKeyYieldsNothing) {

@@ -165,7 +165,9 @@ const MessageRow MESSAGE_TABLE[] = {
     {7, {"The main startup class could not be found.", "主啟動類未找到。", "主启动类未找到。"}},
     {8, {"The main startup class is not valid, main method missing.", "主啟動類無效，缺少 main 方法。",
          "主启动类无效，缺少 main 方法。"}},
-    {9, {"", "", ""}},
+    {9, {"A Java runtime was found at %s, but it is %d-bit; this program is %d-bit.",
+         "在 %s 找到了 Java 運行環境，但它是 %d 位元的；本程式是 %d 位元的。",
+         "在 %s 找到了 Java 运行环境，但它是 %d 位的；本程序是 %d 位的。"}},
     {10, {"Error", "錯誤", "错误"}},
     {11, {"", "", ""}},
     {12,
@@ -317,9 +319,41 @@ TEST(MessagesTest, LinuxComposesTheVersionMessage) {
     kvx::composeLaunchError(text, caption, 3, 1, 5, 1, 6);
     EXPECT_STREQ(text.c_str(), "Java 虚拟机初始化失败。");
     // An identifier without an entry still gets the caption.
-    kvx::composeLaunchError(text, caption, 9, 0, 0, 0, 0);
+    kvx::composeLaunchError(text, caption, 11, 0, 0, 0, 0);
     EXPECT_STREQ(text.c_str(), "");
     EXPECT_STREQ(caption.c_str(), "错误");
+}
+
+TEST(MessagesTest, ArchitectureMessageNamesThePathAndBothWordSizesInThreeLanguages) {
+    struct Case {
+        const char* locale;
+        const char* text;
+    } cases[] = {
+        {"en_US.UTF-8", "A Java runtime was found at /jdk/lib/server/libjvm.so, but it is 32-bit; this program is 64-bit."},
+        {"zh_TW.UTF-8", "在 /jdk/lib/server/libjvm.so 找到了 Java 運行環境，但它是 32 位元的；本程式是 64 位元的。"},
+        {"zh_CN.UTF-8", "在 /jdk/lib/server/libjvm.so 找到了 Java 运行环境，但它是 32 位的；本程序是 64 位的。"},
+    };
+    for (const Case& c : cases) {
+        LocaleScope scope(c.locale, nullptr, nullptr);
+        AppString pattern;
+        ASSERT_TRUE(kvx::loadStringResource(pattern, kvx::LAUNCH_JRE_WRONG_ARCHITECTURE));
+        AppString text;
+        kvx::formatArchitectureMessage(text, pattern, "/jdk/lib/server/libjvm.so", 32, 64);
+        EXPECT_STREQ(text.c_str(), c.text) << c.locale;
+    }
+}
+
+TEST(MessagesTest, ArchitecturePatternOfAnotherShapeIsNeverAFormat) {
+    AppString text;
+    // A path with conversions of its own is data, never a format.
+    kvx::formatArchitectureMessage(text, AppString("at %s: %d/%d"), "C:\\%d%s\\jvm.dll", 64, 32);
+    EXPECT_STREQ(text.c_str(), "at C:\\%d%s\\jvm.dll: 64/32");
+    for (const char* bad : {"%d %s %d", "%s %d", "%s %d %d %d", "%s %d %x", "%n%s%d%d"}) {
+        kvx::formatArchitectureMessage(text, AppString(bad), "p", 64, 32);
+        EXPECT_STREQ(text.c_str(), bad);
+    }
+    kvx::formatArchitectureMessage(text, AppString("100%% %s %d %d"), "p", 64, 32);
+    EXPECT_STREQ(text.c_str(), "100% p 64 32");
 }
 
 TEST(MessagesTest, LinuxWarningIsOneLineOnStandardError) {

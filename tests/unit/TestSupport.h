@@ -86,6 +86,44 @@ private:
 
 inline void unsetVariable(const char* name) { platform::unsetEnv(name); }
 
+// The first bytes of a PE image for `machine` (0x14C i386, 0x8664 AMD64), its "PE" header
+// at `peOffset`.
+inline std::string peImage(uint16_t machine, uint32_t peOffset = 0x80) {
+    std::string bytes(peOffset + 0x40, '\0');
+    bytes[0] = 'M';
+    bytes[1] = 'Z';
+    for (int i = 0; i < 4; ++i) bytes[0x3C + i] = static_cast<char>((peOffset >> (8 * i)) & 0xFF);
+    bytes.replace(peOffset, 4, std::string("PE\0\0", 4));
+    bytes[peOffset + 4] = static_cast<char>(machine & 0xFF);
+    bytes[peOffset + 5] = static_cast<char>(machine >> 8);
+    return bytes;
+}
+// The first bytes of a little-endian ELF file of class 1 (32-bit) or 2 (64-bit) for `machine`.
+inline std::string elfImage(unsigned elfClass, uint16_t machine) {
+    std::string bytes(64, '\0');
+    bytes.replace(0, 4, "\x7f" "ELF");
+    bytes[4] = static_cast<char>(elfClass);
+    bytes[5] = 1;
+    bytes[18] = static_cast<char>(machine & 0xFF);
+    bytes[19] = static_cast<char>(machine >> 8);
+    return bytes;
+}
+// A runtime library header this build can load, and one of the other word size.
+inline std::string ownArchitectureLibrary() {
+#ifdef _WIN32
+    return peImage(sizeof(void*) == 8 ? 0x8664 : 0x14C);
+#else
+    return elfImage(2, 62);
+#endif
+}
+inline std::string otherArchitectureLibrary() {
+#ifdef _WIN32
+    return peImage(sizeof(void*) == 8 ? 0x14C : 0x8664);
+#else
+    return elfImage(1, 3);
+#endif
+}
+
 class SavedVariable {
 public:
     explicit SavedVariable(const char* name) : name_(name) { wasSet_ = platform::getEnv(name, value_); }

@@ -21,7 +21,7 @@ def check_one_warning(run, caption, text):
     assert run.box["icon"] == "1", run.describe()
     assert run.box["owner"] == "0", run.describe()
     assert run.traced_texts == [text], "exactly one message box\n" + run.describe()
-    assert run.returncode == 0, run.describe()
+    assert run.returncode == 1, run.describe()  # "not found" is launch error 1
 
 
 @pytest.mark.parametrize("locale", sorted(NOT_FOUND))

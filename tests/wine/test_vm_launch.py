@@ -104,7 +104,7 @@ def test_missing_main_method(java_app):
 @pytest.mark.parametrize("arch", ARCHES)
 def test_exception_out_of_main_is_described_not_reported(java_app, arch):
     launch = java_app(arch).launch(["a"], script=["class app/Main", "main throws java.lang.IllegalStateException boom"])
-    launch.check_success()
+    launch.check_success(exit_code=1)  # as java ends after an exception out of main
     assert launch.has("exception-describe java.lang.IllegalStateException: boom"), launch.describe()
     assert 'Exception in thread "main" java.lang.IllegalStateException: boom' in launch.run.stderr, launch.describe()
 

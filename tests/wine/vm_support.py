@@ -82,9 +82,9 @@ class Launch:
             return None
         return [l.split(" ", 2)[2] if l.count(" ") >= 2 else "" for l in self.lines if l.startswith("arg ")]
 
-    def check_success(self):
+    def check_success(self, exit_code=0):
         """main ran, nothing was shown, and the machine was torn down in order."""
-        assert self.run.returncode == 0, self.describe()
+        assert self.run.returncode == exit_code, self.describe()
         assert self.run.traced_texts == [], "a message box was shown\n" + self.describe()
         assert self.main_args is not None, "main was not called\n" + self.describe()
         self.check_teardown()
@@ -94,12 +94,12 @@ class Launch:
         assert tail == ["detach", "destroy", "destroyed global-refs=0 pinned-strings=0", "unload"], self.describe()
 
     def check_failure(self, code, text=None):
-        """One message box with the text of `code`, exit code 0."""
+        """One message box with the text of `code`, and `code` as the exit code."""
         expected = text or MESSAGES[code]
         assert self.run.box is not None, "no message box\n" + self.describe()
         assert (self.run.box.get("caption"), self.run.box.get("text")) == ("Error", expected), self.describe()
         assert self.run.traced_texts == [expected], "exactly one message box\n" + self.describe()
-        assert self.run.returncode == 0, self.describe()
+        assert self.run.returncode == code, self.describe()
         assert self.main_args is None, "main ran\n" + self.describe()
 
 

@@ -49,6 +49,20 @@ const OptionSpec* findOption(std::string_view name) {
     return nullptr;
 }
 
+// The launcher's search methods (either case), and the order written when --jre-order is
+// not given: every method, the configured path first, then a runtime shipped beside the
+// executable, today's registrations, then the classic ones.
+constexpr const char* JRE_ORDER_LETTERS = "cbjvsieCBJVSIE";
+constexpr const char* MODERN_JRE_ORDER = "cbjvsie";
+
+// Without --jre-order the text gets the modern order, after every requested line.
+void addDefaultOrder(PackRequest& request, const std::vector<std::string>& seenEntries) {
+    for (const std::string& seen : seenEntries) {
+        if (seen == "jre_order") return;
+    }
+    request.entries.push_back({"jre_order", MODERN_JRE_ORDER});
+}
+
 bool isDigits(std::string_view text) {
     if (text.empty()) return false;
     for (char c : text) {
@@ -81,16 +95,16 @@ bool checkValue(const OptionSpec& spec, const std::string& value, std::string& e
             return false;
         }
     } else if (key == "minjre") {
-        // The launcher reads "major.minor"; a bare "8" would leave the minor undefined.
+        // The launcher reads "major.minor" and takes a missing minor as 0: "1.8" and "17".
         const std::size_t dot = value.find('.');
-        if (dot == std::string::npos || !isDigits(std::string_view(value).substr(0, dot)) ||
-            !isDigits(std::string_view(value).substr(dot + 1, 1))) {
-            error = what + ": expected MAJOR.MINOR, for example 1.8";
+        if (!isDigits(std::string_view(value).substr(0, dot)) ||
+            (dot != std::string::npos && !isDigits(std::string_view(value).substr(dot + 1, 1)))) {
+            error = what + ": expected MAJOR or MAJOR.MINOR, for example 17 or 1.8";
             return false;
         }
     } else if (key == "jre_order") {
-        if (value.find_first_not_of("csieCSIE") != std::string::npos) {
-            error = what + ": use the letters c, s, i and e";
+        if (value.find_first_not_of(JRE_ORDER_LETTERS) != std::string::npos) {
+            error = what + ": use the letters c, b, j, v, s, i and e";
             return false;
         }
     }
@@ -168,6 +182,12 @@ bool parseCommandLine(int argc, const char* const* argv, PackRequest& request, s
             case Target::Resource: ok = addResourceOption(spec->name, value, request.resources, error); break;
             case Target::Inspect: ok = setOnce(request.inspectPath, *spec, value, error); break;
             case Target::Entry:
+                // --jre-order "" writes no line: the launcher then keeps its classic order.
+                if (value.empty() && std::string_view(spec->key) == "jre_order") {
+                    ok = true;
+                    seenEntries.push_back(spec->key);
+                    break;
+                }
                 if (!spec->repeatable) {
                     for (const std::string& seen : seenEntries) {
                         if (seen == spec->key) {
@@ -204,6 +224,7 @@ bool parseCommandLine(int argc, const char* const* argv, PackRequest& request, s
         error = "missing -o OUT";
         return false;
     }
+    addDefaultOrder(request, seenEntries);
     return true;
 }
 
@@ -228,13 +249,14 @@ const char* usageText() {
            "  --jar APP.jar      the application's classes (a ZIP archive; its comment is replaced)\n"
            "  --config FILE      configuration lines placed first (line ends become CR LF)\n"
            "  --main CLASS       line 'mainclass CLASS'   (the class whose main(String[]) runs)\n"
-           "  --minjre V         line 'minjre V'          (lowest Java version, MAJOR.MINOR)\n"
+           "  --minjre V         line 'minjre V'          (lowest Java version: 17, 1.8, 21.0)\n"
            "  --option O         line 'option O'          (a JVM option; repeatable)\n"
            "  --property K=V     line 'property K=V'      (a system property; repeatable)\n"
            "  --classpath CP     line 'classpath CP'      (';'-separated entries; repeatable)\n"
            "  --libs DIR         line 'libs DIR'          (folder of .jar/.zip files; repeatable)\n"
            "  --jvmdll PATH      line 'jvmdll PATH'       (the Java runtime library to load)\n"
-           "  --jre-order ORDER  line 'jre_order ORDER'   (letters c, s, i, e: order of the runtime searches)\n"
+           "  --jre-order ORDER  line 'jre_order ORDER'   (letters c b j v s i e: order of the runtime\n"
+           "                     searches; default cbjvsie; \"\" writes no line, the launcher's csie)\n"
            "  --forcecwd DIR     line 'forcecwd DIR'      (working directory, relative to the executable)\n"
            "  -o, --output OUT   the executable to write (replaced only when everything succeeded)\n"
            "\n"

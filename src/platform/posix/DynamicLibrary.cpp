@@ -24,5 +24,6 @@ void DynamicLibrary::unload() {
 
 void suppressLoaderErrorDialogs() {}
 void removeCurrentDirectoryFromDllSearch() {}
+bool addLibrarySearchDirectory(const char*) { return false; }
 
 }  // namespace kvx::platform

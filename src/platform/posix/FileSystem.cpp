@@ -138,4 +138,9 @@ bool DirectoryEnumeration::directoryIdentity(const char* directory, uint64_t& vo
     return true;
 }
 
+bool pathExists(const char* path) {
+    struct stat st;
+    return path && *path && ::stat(path, &st) == 0;
+}
+
 }  // namespace kvx::platform

@@ -15,6 +15,11 @@ namespace {
 const char* const HOME_SUFFIXES[] = {"", "lib/", "jre/lib/amd64/", "../jre/lib/amd64/"};
 constexpr int32_t HOME_SUFFIX_COUNT = static_cast<int32_t>(sizeof HOME_SUFFIXES / sizeof HOME_SUFFIXES[0]);
 
+const char* const BUNDLED_FOLDERS[] = {"runtime/", "jre/", "jdk/"};
+constexpr int32_t BUNDLED_FOLDER_COUNT = static_cast<int32_t>(sizeof BUNDLED_FOLDERS / sizeof BUNDLED_FOLDERS[0]);
+constexpr const char* PACKAGED_RUNTIMES = "/usr/lib/jvm/";
+constexpr const char* SDKMAN_RUNTIMES = "/.sdkman/candidates/java/";
+
 constexpr const char* DEFAULT_JAVA_HOME = "/usr/lib/jvm/default-java";
 constexpr const char* JAVA_TAIL = "/bin/java";
 
@@ -74,6 +79,23 @@ AppString systemJavaHome() {
     int32_t tail = static_cast<int32_t>(std::strlen(JAVA_TAIL));
     if (resolved.length() <= tail || resolved.right(tail) != JAVA_TAIL) return AppString();
     return resolved.left(resolved.length() - tail + 1);  // keeps the "/" before "bin"
+}
+
+int32_t bundledRuntimeFolderCount() { return BUNDLED_FOLDER_COUNT; }
+
+const char* bundledRuntimeFolder(int32_t i) { return i >= 0 && i < BUNDLED_FOLDER_COUNT ? BUNDLED_FOLDERS[i] : ""; }
+
+int32_t installedRuntimeRootCount() { return 2; }
+
+AppString installedRuntimeRoot(int32_t i) {
+    if (i == 0) return AppString(PACKAGED_RUNTIMES);
+    if (i != 1) return AppString();
+    AppString home;
+    // Without a home folder there is no SDKMAN tree to look in (never the working directory).
+    if (!getEnv("HOME", home) || home.isEmpty() || home.charAt(0, '\0') != '/') return AppString();
+    while (home.length() > 1 && home.lastChar() == '/') home.setLength(home.length() - 1);
+    home.append(SDKMAN_RUNTIMES);
+    return home;
 }
 
 }  // namespace kvx::platform

@@ -2,6 +2,9 @@
 // malformed byte becomes U+FFFD one way, an unpaired surrogate becomes "?" the other way.
 #include "platform/TextConversion.h"
 
+#include <cstdio>
+#include <cstring>
+
 namespace kvx::platform {
 
 namespace {
@@ -116,6 +119,16 @@ int32_t ansiCharLength(unsigned char first) {
     if ((first & 0xF0) == 0xE0) return 3;
     if ((first & 0xF8) == 0xF0) return 4;
     return 1;  // ASCII, and a stray continuation or invalid byte stands alone
+}
+
+int32_t formatBounded(char* out, int32_t capacity, const char* pattern, va_list args) {
+    if (!out || capacity <= 0) return 0;
+    int written = std::vsnprintf(out, static_cast<size_t>(capacity), pattern ? pattern : "", args);
+    if (written < 0) {
+        out[0] = '\0';
+        return 0;
+    }
+    return written > capacity - 1 ? capacity - 1 : written;
 }
 
 }  // namespace kvx::platform

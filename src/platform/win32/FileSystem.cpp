@@ -170,4 +170,8 @@ bool DirectoryEnumeration::directoryIdentity(const char* directory, uint64_t& vo
     return true;
 }
 
+bool pathExists(const char* path) {
+    return path && *path && GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+}
+
 }  // namespace kvx::platform

@@ -4,12 +4,20 @@
 
 namespace kvx::platform {
 
+namespace {
+// Registry key names are at most 255 characters.
+constexpr DWORD MAX_KEY_NAME = 256;
+}  // namespace
+
 RegistryKey::~RegistryKey() { close(); }
 
-bool RegistryKey::openLocalMachine(const char* path) {
+bool RegistryKey::openLocalMachine(const char* path) { return open(RegistryHive::LocalMachine, path); }
+
+bool RegistryKey::open(RegistryHive hive, const char* path) {
     close();
+    HKEY root = hive == RegistryHive::CurrentUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path ? path : "", 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    if (RegOpenKeyExA(root, path ? path : "", 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
     key_ = key;
     return true;
 }
@@ -23,6 +31,18 @@ bool RegistryKey::readString(const char* name, char* buffer, uint32_t bufferSize
     // Registry strings need not be terminated: terminate inside the buffer, or fail.
     if (size >= bufferSize && (size == 0 || buffer[size - 1] != '\0')) return false;
     buffer[size < bufferSize ? size : bufferSize - 1] = '\0';
+    return true;
+}
+
+bool RegistryKey::subkeyName(uint32_t index, AppString& name) const {
+    name.setLength(0);
+    if (!key_) return false;
+    char buffer[MAX_KEY_NAME];
+    DWORD length = MAX_KEY_NAME;
+    if (RegEnumKeyExA(static_cast<HKEY>(key_), index, buffer, &length, nullptr, nullptr, nullptr, nullptr) !=
+        ERROR_SUCCESS)
+        return false;
+    name.append(buffer, static_cast<int32_t>(length));
     return true;
 }
 

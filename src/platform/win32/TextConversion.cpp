@@ -1,5 +1,8 @@
 #include "platform/TextConversion.h"
 
+#include <cstdio>
+#include <cstring>
+
 #include <windows.h>
 
 namespace kvx::platform {
@@ -18,6 +21,16 @@ int32_t ansiToWide(const char* text, int32_t count, uint16_t* out, int32_t outSi
 
 int32_t ansiCharLength(unsigned char first) {
     return IsDBCSLeadByteEx(CP_ACP, first) ? 2 : 1;
+}
+
+int32_t formatBounded(char* out, int32_t capacity, const char* pattern, va_list args) {
+    if (!out || capacity <= 0) return 0;
+    // _vsnprintf writes no terminator when the text fills the count, and returns -1 when it
+    // is longer: the last byte is kept for the terminator either way.
+    int written = _vsnprintf(out, static_cast<size_t>(capacity - 1), pattern ? pattern : "", args);
+    out[capacity - 1] = '\0';
+    if (written < 0 || written > capacity - 1) written = static_cast<int>(std::strlen(out));
+    return written;
 }
 
 }  // namespace kvx::platform
