@@ -4,6 +4,7 @@
 #include "base/StringPool.h"
 #include "config/AppPaths.h"
 #include "config/ConfigStore.h"
+#include "jre/ClassDataSharing.h"
 #include "jre/ClassPath.h"
 #include "jre/JavaVersion.h"
 #include "jre/JvmDiscovery.h"
@@ -51,8 +52,10 @@ LaunchOutcome runLaunchSteps(ConfigStore& store, JvmHost& host, int argCount, co
         return outcome;
     }
 
-    // 7. Runtime.
-    outcome.code = host.create(findJvmLibrary(store).c_str());
+    // 7. Runtime; class-data sharing options follow the configured ones when asked for.
+    AppString jvmLibrary = findJvmLibrary(store);
+    addClassDataSharingOptions(store, store.getModulePath(), jvmLibrary, host);
+    outcome.code = host.create(jvmLibrary.c_str());
     if (outcome.code != LAUNCH_OK) return outcome;
 
     // 8. Minimum version; a side file may override it.

@@ -33,6 +33,7 @@ constexpr OptionSpec OPTIONS[] = {
     {"--jvmdll", Target::Entry, "jvmdll", false},
     {"--jre-order", Target::Entry, "jre_order", false},
     {"--forcecwd", Target::Entry, "forcecwd", false},
+    {"--cds", Target::Entry, "cds", false},
 };
 
 const OptionSpec* findOption(std::string_view name) {
@@ -79,6 +80,11 @@ bool checkValue(const OptionSpec& spec, const std::string& value, std::string& e
         if (dot == std::string::npos || !isDigits(std::string_view(value).substr(0, dot)) ||
             !isDigits(std::string_view(value).substr(dot + 1, 1))) {
             error = what + ": expected MAJOR.MINOR, for example 1.8";
+            return false;
+        }
+    } else if (key == "cds") {
+        if (value != "auto" && value != "off") {
+            error = what + ": expected auto or off";
             return false;
         }
     } else if (key == "jre_order") {
@@ -149,6 +155,8 @@ bool parseCommandLine(int argc, const char* const* argv, PackRequest& request, s
         std::string value;
         if (equals != std::string_view::npos) {
             value = std::string(argument.substr(equals + 1));
+        } else if (std::string_view(spec->name) == "--cds") {
+            value = "auto";  // the one switch that stands alone: "--cds" means "--cds=auto"
         } else if (i + 1 < argc) {
             value = argv[++i];
         } else {
@@ -194,7 +202,8 @@ bool parseCommandLine(int argc, const char* const* argv, PackRequest& request, s
 const char* usageText() {
     return "Usage: kvxpack [--stub STUB] --jar APP.jar [--main CLASS] [--minjre V] [--option O]...\n"
            "               [--property K=V]... [--classpath CP]... [--libs DIR]... [--jvmdll PATH]\n"
-           "               [--jre-order ORDER] [--forcecwd DIR] [--config FILE] [--arch x86|x64|host] -o OUT\n"
+           "               [--jre-order ORDER] [--forcecwd DIR] [--cds] [--config FILE] [--arch x86|x64|host]\n"
+           "               -o OUT\n"
            "\n"
            "Puts a kvx executable together: the stub launcher, then APP.jar byte for byte, then the\n"
            "archive's end record whose comment is the configuration text.\n"
@@ -216,6 +225,8 @@ const char* usageText() {
            "  --jvmdll PATH      line 'jvmdll PATH'       (the Java runtime library to load)\n"
            "  --jre-order ORDER  line 'jre_order ORDER'   (letters c, s, i, e: order of the runtime searches)\n"
            "  --forcecwd DIR     line 'forcecwd DIR'      (working directory, relative to the executable)\n"
+           "  --cds              line 'cds auto'          (class-data sharing: an archive per user speeds\n"
+           "                     up later starts; --cds=off writes 'cds off')\n"
            "  -o, --output OUT   the executable to write (replaced only when everything succeeded)\n"
            "\n"
            "Lines follow the --config file in command-line order, each ended by CR LF; the text may\n"
