@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "base/TextView.h"
+#include "base/Trace.h"
 #include "config/ConfigStore.h"
 #include "jre/JavaVersion.h"
 #include "jre/JvmHost.h"
@@ -40,6 +41,16 @@ AppString hex16(uint64_t value) {
     AppString text;
     text.format("%016llx", static_cast<unsigned long long>(value));
     return text;
+}
+
+const char* mechanismName(CdsMechanism mechanism) {
+    switch (mechanism) {
+        case CdsMechanism::NONE: break;
+        case CdsMechanism::DYNAMIC_ARCHIVE: return "dynamic archive";
+        case CdsMechanism::AUTO_ARCHIVE: return "self-maintaining archive";
+        case CdsMechanism::AOT_CACHE: return "AOT cache";
+    }
+    return "none";
 }
 
 const char* archiveExtension(CdsMechanism mechanism) {
@@ -199,15 +210,22 @@ void addClassDataSharingOptions(const ConfigStore& store, const AppString& execu
     if (store.get(AppString("cds")) != "auto") return;
     const StringPool& configured = host.options();
     for (int32_t i = 0; i < configured.count(); ++i) {
-        if (isSharingOption(configured.entry(i))) return;
+        if (isSharingOption(configured.entry(i))) {
+            trace("cds: the configured option %s keeps charge of sharing; nothing added", configured.entry(i));
+            return;
+        }
     }
 
     CdsPlan plan;
     CdsIdentity id;
     AppString home = javaHomeOfLibrary(jvmLibrary);
-    if (home.isEmpty()) return;
+    if (home.isEmpty()) {
+        trace("cds: no Java home with a release file above %s; nothing added", jvmLibrary.c_str());
+        return;
+    }
     id.version = readReleaseVersion(home);
     plan.mechanism = cdsMechanismFor(javaFeatureRelease(id.version.c_str()));
+    trace("cds: runtime %s version \"%s\": %s", home.c_str(), id.version.c_str(), mechanismName(plan.mechanism));
     if (plan.mechanism == CdsMechanism::NONE) return;
 
     platform::FileStamp stamp;
@@ -227,7 +245,10 @@ void addClassDataSharingOptions(const ConfigStore& store, const AppString& execu
     plan.folder.append("kvx");
     plan.folder.appendChar(separator);
     plan.folder.append("cds");
-    if (!platform::createDirectories(plan.folder.c_str())) return;
+    if (!platform::createDirectories(plan.folder.c_str())) {
+        trace("cds: cache folder %s cannot be made; nothing added", plan.folder.c_str());
+        return;
+    }
     plan.folder.appendChar(separator);
 
     const AppString identityPrefix = cdsIdentityPrefix(id);
@@ -246,7 +267,10 @@ void addClassDataSharingOptions(const ConfigStore& store, const AppString& execu
     }
 
     if (plan.archive.isEmpty()) {
-        if (platform::freeDiskBytes(plan.folder.c_str()) < MIN_FREE_BYTES) return;
+        if (platform::freeDiskBytes(plan.folder.c_str()) < MIN_FREE_BYTES) {
+            trace("cds: less than 1 GiB free in %s; nothing added", plan.folder.c_str());
+            return;
+        }
         // Each start writes under a name of its own and renames the result when the process
         // ends, so two first starts never write into one file and no start maps a half-written
         // one. Creating the file first proves the folder writable: a runtime that cannot
@@ -254,12 +278,18 @@ void addClassDataSharingOptions(const ConfigStore& store, const AppString& execu
         AppString base;
         base.format("%s%s%u", plan.folder.c_str(), identityPrefix.c_str(), platform::currentProcessId());
         plan.writing = base + archiveExtension(plan.mechanism) + WRITING_SUFFIX;
-        if (!platform::createNewFile(plan.writing.c_str())) return;
+        if (!platform::createNewFile(plan.writing.c_str())) {
+            trace("cds: %s cannot be written; nothing added", plan.writing.c_str());
+            return;
+        }
         if (plan.mechanism == CdsMechanism::AOT_CACHE) plan.recording = base + RECORDING_SUFFIX;
     }
 
     StringPool added;
     cdsOptions(plan, added);
+    trace("cds: %s %s", plan.writing.isEmpty() ? "using" : "writing",
+          (plan.writing.isEmpty() ? plan.archive : plan.writing).c_str());
+    for (int32_t i = 0; i < added.count(); ++i) trace("cds: adds option %s", added.entry(i));
     if (plan.writing.isEmpty()) {
         for (int32_t i = 0; i < added.count(); ++i) host.addOption(added.entry(i));
         return;

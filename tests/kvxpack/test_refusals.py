@@ -72,6 +72,8 @@ CASES = {
     "minjre_without_minor": lambda t: ["--minjre", "17"],
     "jre_order_with_other_letters": lambda t: ["--jre-order", "csx"],
     "bad_arch": lambda t: ["--arch", "arm64"],
+    "cds_neither_auto_nor_off": lambda t: ["--cds=on"],
+    "cds_given_twice": lambda t: ["--cds", "--cds=off"],
 }
 
 
