@@ -25,6 +25,9 @@ constexpr uint32_t ASSEMBLY_TIMEOUT_MS = 10 * 60 * 1000;
 constexpr int32_t HOME_LEVELS = 4;
 constexpr const char* WRITING_SUFFIX = ".tmp";
 constexpr const char* RECORDING_SUFFIX = ".aotconf.tmp";
+// The runtime's own archive of its classes, beside its library: the archives of 13 to 24
+// are layered on it, and without it those runtimes warn or even refuse to start.
+constexpr const char* BASE_ARCHIVE = "classes.jsa";
 
 bool startsWith(const char* text, const char* prefix) { return std::strncmp(text, prefix, std::strlen(prefix)) == 0; }
 
@@ -89,6 +92,12 @@ void removeOlderFiles(const AppString& folder, const AppString& executablePrefix
     }
     entries.close();
     for (int32_t i = 0; i < doomed.count(); ++i) platform::removeFile(doomed.entry(i));
+}
+
+bool hasBaseArchive(const AppString& jvmLibrary) {
+    int32_t end = jvmLibrary.length();
+    while (end > 0 && !isPathSeparator(jvmLibrary.charAt(end - 1, '\0'))) --end;
+    return platform::isReadable((jvmLibrary.left(end) + BASE_ARCHIVE).c_str());
 }
 
 AppString identityText(const CdsIdentity& id) {
@@ -227,6 +236,10 @@ void addClassDataSharingOptions(const ConfigStore& store, const AppString& execu
     plan.mechanism = cdsMechanismFor(javaFeatureRelease(id.version.c_str()));
     trace("cds: runtime %s version \"%s\": %s", home.c_str(), id.version.c_str(), mechanismName(plan.mechanism));
     if (plan.mechanism == CdsMechanism::NONE) return;
+    if (plan.mechanism != CdsMechanism::AOT_CACHE && !hasBaseArchive(jvmLibrary)) {
+        trace("cds: no %s beside %s; nothing added", BASE_ARCHIVE, jvmLibrary.c_str());
+        return;
+    }
 
     platform::FileStamp stamp;
     id.executable = executable;
@@ -274,7 +287,9 @@ void addClassDataSharingOptions(const ConfigStore& store, const AppString& execu
         // Each start writes under a name of its own and renames the result when the process
         // ends, so two first starts never write into one file and no start maps a half-written
         // one. Creating the file first proves the folder writable: a runtime that cannot
-        // write its archive at exit turns the application's exit code into an error.
+        // write its archive at exit turns the application's exit code into an error. It goes
+        // again at once, since an empty file where the archive should be makes the runtime of
+        // 19 to 24 warn on the application's output.
         AppString base;
         base.format("%s%s%u", plan.folder.c_str(), identityPrefix.c_str(), platform::currentProcessId());
         plan.writing = base + archiveExtension(plan.mechanism) + WRITING_SUFFIX;
@@ -282,6 +297,7 @@ void addClassDataSharingOptions(const ConfigStore& store, const AppString& execu
             trace("cds: %s cannot be written; nothing added", plan.writing.c_str());
             return;
         }
+        platform::removeFile(plan.writing.c_str());
         if (plan.mechanism == CdsMechanism::AOT_CACHE) plan.recording = base + RECORDING_SUFFIX;
     }
 
@@ -334,12 +350,14 @@ void finishClassDataSharing() {
 
     platform::FileStamp stamp;
     if (plan.mechanism == CdsMechanism::AOT_CACHE) {
-        if (platform::fileStamp(plan.recording.c_str(), stamp) && stamp.size > 0) {
-            // The assembled cache overwrites the empty placeholder; a failed assembly leaves
-            // it empty, and it goes below.
-            (void)platform::runQuietly(state.assembly, ASSEMBLY_TIMEOUT_MS);
-        }
+        const bool recorded = platform::fileStamp(plan.recording.c_str(), stamp) && stamp.size > 0;
+        // A failed assembly leaves no cache, or a partial one that must not become the archive.
+        const bool assembled = recorded && platform::runQuietly(state.assembly, ASSEMBLY_TIMEOUT_MS);
         platform::removeFile(plan.recording.c_str());
+        if (!assembled) {
+            platform::removeFile(plan.writing.c_str());
+            return;
+        }
     }
     if (!platform::fileStamp(plan.writing.c_str(), stamp) || stamp.size == 0) {
         platform::removeFile(plan.writing.c_str());

@@ -55,6 +55,8 @@ protected:
         platform::setEnv(CACHE_VARIABLE, cacheRoot_.string().c_str());
         setRelease("17.0.9");
         library_ = tree_.touch(std::string("jdk") + platform::nativeSeparator() + LIBRARY, "runtime");
+        baseArchive_ = (fs::path(library_).parent_path() / "classes.jsa").string();
+        tree_.touch(fs::path(baseArchive_).lexically_relative(tree_.root()).string(), "base");
     }
     void setRelease(const std::string& version) {
         tree_.touch("jdk/release", "IMPLEMENTOR=\"x\"\nJAVA_VERSION=\"" + version + "\"\n");
@@ -80,6 +82,7 @@ protected:
     test::SavedVariable cacheVariable_;
     std::string exe_;
     std::string library_;
+    std::string baseArchive_;
     fs::path cacheRoot_;
     std::unique_ptr<JvmHost> host_;
 };
@@ -130,7 +133,7 @@ TEST_F(CdsTest, DynamicArchiveIsWrittenOnceThenUsedAndReplacedWhenTheExecutableC
     EXPECT_EQ(first[0], "-Xshare:auto");
     EXPECT_EQ(first[1], "-Xlog:cds*=off");
     EXPECT_EQ(fs::path(writing).parent_path(), cacheDir());
-    EXPECT_TRUE(fs::exists(writing)) << "the writability probe";
+    EXPECT_FALSE(fs::exists(writing)) << "the writability probe is gone: the runtime makes the file";
     runtimeWrites(writing, 4096);
     finishClassDataSharing();
     std::vector<std::string> files = filesIn(cacheDir());
@@ -200,6 +203,7 @@ TEST_F(CdsTest, EachRuntimeVersionGetsItsMechanism) {
     ASSERT_EQ(auto21.size(), 4u);
     EXPECT_EQ(auto21[2], "-XX:+AutoCreateSharedArchive");
     std::string writing = valueOf(auto21, "-XX:SharedArchiveFile=");
+    EXPECT_FALSE(fs::exists(writing)) << "an empty file there makes this runtime warn";
     runtimeWrites(writing, 2048);
     finishClassDataSharing();
     std::vector<std::string> use21 = start();
@@ -220,6 +224,25 @@ TEST_F(CdsTest, EachRuntimeVersionGetsItsMechanism) {
     finishClassDataSharing();
     EXPECT_FALSE(fs::exists(recording));
     EXPECT_EQ(filesIn(cacheDir()).size(), 1u);
+
+    // A partial cache that a failed assembly left is not taken either.
+    record = start();
+    recording = valueOf(record, "-XX:AOTConfiguration=");
+    runtimeWrites(recording, 1000);
+    runtimeWrites(recording.substr(0, recording.size() - std::string(".aotconf.tmp").size()) + ".aot.tmp", 500);
+    finishClassDataSharing();
+    EXPECT_EQ(filesIn(cacheDir()).size(), 1u);
+    EXPECT_EQ(filesIn(cacheDir())[0].substr(filesIn(cacheDir())[0].size() - 4), ".jsa");
+}
+
+TEST_F(CdsTest, ArchivesLayeredOnTheRuntimesOwnNeedItBesideTheLibrary) {
+    fs::remove(baseArchive_);
+    EXPECT_TRUE(start().empty());
+    setRelease("21.0.1");
+    EXPECT_TRUE(start().empty());
+    setRelease("25.0.1");
+    EXPECT_EQ(valueOf(start(), "-XX:AOTMode="), "record") << "the cache stands alone";
+    finishClassDataSharing();
 }
 
 TEST_F(CdsTest, NothingIsAddedWhenOffOrTheConfigurationTookChargeOrNoFolderCanBeHad) {

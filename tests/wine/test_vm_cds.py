@@ -27,6 +27,7 @@ def cache(wine):
 def cds_app(java_app, version, arch="win32", cds=True):
     app = java_app(arch, options=("-Xmx64m",), properties=("x=1",), extra=["--cds"] if cds else [])
     set_release(app, version)
+    (app.jvm.dll.parent / "classes.jsa").write_bytes(b"the runtime's own archive")
     return app
 
 
@@ -94,6 +95,12 @@ def test_cds_off_or_absent_passes_nothing_extra(java_app, cache):
         launch = app.launch(script=["class app/Main"])
         assert added(launch) == [], launch.describe()
         assert not folder.exists()
+    # Without the runtime's own archive beside jvm.dll, 13 to 24 get nothing.
+    (app.dir / (app.exe.stem + ".cfg")).write_bytes(b"")
+    (app.jvm.dll.parent / "classes.jsa").unlink()
+    assert added(app.launch(script=["class app/Main"])) == []
+    set_release(app, "25")
+    assert "-XX:AOTMode=record" in added(app.launch(script=["class app/Main"]))
     # Without a release file the version is unknown: nothing either.
     (app.dir / (app.exe.stem + ".cfg")).unlink()
     (app.jvm.home / "release").unlink()
