@@ -100,6 +100,28 @@ bool hasBaseArchive(const AppString& jvmLibrary) {
     return platform::isReadable((jvmLibrary.left(end) + BASE_ARCHIVE).c_str());
 }
 
+// The runtimes fail at exit, with exit code 1, when asked to archive classes while a folder
+// holding files is on the class path: any folder on it rules sharing out.
+bool classPathHasFolder(const StringPool& options) {
+    const char* classPath = nullptr;
+    for (int32_t i = 0; i < options.count(); ++i) {
+        if (startsWith(options.entry(i), "-Djava.class.path=")) classPath = options.entry(i) + 18;
+    }
+    if (!classPath) return false;
+    const char separator = platform::classPathSeparator();
+    for (const char* start = classPath;;) {
+        const char* end = std::strchr(start, separator);
+        AppString entry(start, end ? static_cast<int32_t>(end - start) : -1);
+        if (!entry.isEmpty()) {
+            if (!isPathSeparator(entry.lastChar())) entry.appendChar(platform::nativeSeparator());
+            platform::DirectoryEnumeration probe;
+            if (probe.open(entry.c_str())) return true;
+        }
+        if (!end) return false;
+        start = end + 1;
+    }
+}
+
 AppString identityText(const CdsIdentity& id) {
     AppString text;
     text.format("%s\n%llu\n%lld\n%s\n%llu\n%lld\n%s", id.executable.c_str(),
@@ -223,6 +245,11 @@ void addClassDataSharingOptions(const ConfigStore& store, const AppString& execu
             trace("cds: the configured option %s keeps charge of sharing; nothing added", configured.entry(i));
             return;
         }
+    }
+
+    if (classPathHasFolder(configured)) {
+        trace("cds: a folder is on the class path; nothing added");
+        return;
     }
 
     CdsPlan plan;

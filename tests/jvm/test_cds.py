@@ -213,3 +213,16 @@ def write(tmp_path, text):
     path = tmp_path / "extra.cfg"
     path.write_text(text + "\n")
     return path
+
+
+def test_a_folder_on_the_class_path_rules_sharing_out(tmp_path, jars, runtime):
+    """The runtimes end with exit code 1 and an error when archiving beside a folder that holds
+    files: with one on the class path nothing is added."""
+    classes = tmp_path / "bin" / "classes"
+    classes.mkdir(parents=True)
+    (classes / "data.txt").write_text("a file in a class path folder")
+    app = CdsApp(tmp_path, jars, runtime, main="app.Exit3", extra=["--classpath", "classes"])
+    for _ in range(2):
+        result, _ = app.run()
+        assert (result.returncode, result.stdout, result.stderr) == (3, "", "")
+    assert not app.files()

@@ -252,6 +252,15 @@ TEST_F(CdsTest, NothingIsAddedWhenOffOrTheConfigurationTookChargeOrNoFolderCanBe
     EXPECT_TRUE(start("cds auto\r\n", {"-Xlog:cds=info"}).empty());
     EXPECT_FALSE(start("cds auto\r\n", {"-Xmx32m"}).empty());
     finishClassDataSharing();
+    // A folder on the class path: the runtimes end with an error when archiving beside it.
+    const std::string sep(1, platform::classPathSeparator());
+    const std::string folder = (tree_.root() / "classes").string();
+    fs::create_directories(folder);
+    EXPECT_TRUE(start("cds auto\r\n", {"-Djava.class.path=" + exe_ + sep + folder}).empty());
+    EXPECT_FALSE(start("cds auto\r\n", {"-Djava.class.path=" + folder, "-Djava.class.path=" + exe_ + sep +
+                                           (tree_.root() / "missing.jar").string() + sep}).empty())
+        << "the last class path counts; missing entries are harmless";
+    finishClassDataSharing();
 
     // The cache folder's place is taken by a file: the launch goes on without sharing.
     fs::remove_all(cacheRoot_);
