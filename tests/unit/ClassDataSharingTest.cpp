@@ -290,6 +290,13 @@ TEST(CacheFilesTest, DirectoriesFilesAndRenames) {
     EXPECT_FALSE(platform::fileStamp(nested.c_str(), stamp)) << "folders have no stamp";
     EXPECT_FALSE(platform::fileStamp((dir / "g").c_str(), stamp));
     EXPECT_GT(platform::freeDiskBytes(dir.path().string().c_str()), 0u);
+    // Archives come read-only from the runtimes: they are still replaced and removed.
+    dir.write("h", "abc");
+    fs::permissions(file, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    EXPECT_TRUE(platform::renameReplacing((dir / "h").c_str(), file.c_str()));
+    ASSERT_TRUE(platform::fileStamp(file.c_str(), stamp));
+    EXPECT_EQ(stamp.size, 3u);
+    fs::permissions(file, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
     EXPECT_TRUE(platform::removeFile(file.c_str()));
     EXPECT_FALSE(platform::removeFile(file.c_str()));
 }

@@ -94,10 +94,24 @@ bool createNewFile(const char* path) {
     return file.valid();
 }
 
-bool removeFile(const char* path) { return path && DeleteFileA(path) != 0; }
+// The runtimes create their archives read-only, which DeleteFile and a replacing move refuse.
+static void clearReadOnly(const char* path) {
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+        SetFileAttributesA(path, attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+    }
+}
+
+bool removeFile(const char* path) {
+    if (!path) return false;
+    clearReadOnly(path);
+    return DeleteFileA(path) != 0;
+}
 
 bool renameReplacing(const char* from, const char* to) {
-    return from && to && MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
+    if (!from || !to) return false;
+    clearReadOnly(to);
+    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
 uint64_t freeDiskBytes(const char* path) {
