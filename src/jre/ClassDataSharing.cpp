@@ -263,6 +263,15 @@ void addClassDataSharingOptions(const ConfigStore& store, const AppString& execu
     plan.mechanism = cdsMechanismFor(javaFeatureRelease(id.version.c_str()));
     trace("cds: runtime %s version \"%s\": %s", home.c_str(), id.version.c_str(), mechanismName(plan.mechanism));
     if (plan.mechanism == CdsMechanism::NONE) return;
+    AppString javaLauncher = home + "bin";
+    javaLauncher.appendChar(platform::nativeSeparator());
+    javaLauncher.append(platform::javaLauncherName());
+    if (plan.mechanism == CdsMechanism::AOT_CACHE && !platform::isReadable(javaLauncher.c_str())) {
+        // Without the JDK's launcher no cache can be assembled, and every start would record
+        // in vain: the self-maintaining archive serves such a runtime instead.
+        trace("cds: no %s to assemble the cache with; self-maintaining archive instead", javaLauncher.c_str());
+        plan.mechanism = CdsMechanism::AUTO_ARCHIVE;
+    }
     if (plan.mechanism != CdsMechanism::AOT_CACHE && !hasBaseArchive(jvmLibrary)) {
         trace("cds: no %s beside %s; nothing added", BASE_ARCHIVE, jvmLibrary.c_str());
         return;
@@ -345,10 +354,7 @@ void addClassDataSharingOptions(const ConfigStore& store, const AppString& execu
     if (plan.mechanism == CdsMechanism::AOT_CACHE) {
         // The cache is assembled by the JDK's own launcher from the recording, with the same
         // options (class path included) as this start.
-        AppString launcher = home + "bin";
-        launcher.appendChar(separator);
-        launcher.append(platform::javaLauncherName());
-        state.assembly.add(launcher.c_str());
+        state.assembly.add(javaLauncher.c_str());
         // Logging options stay out: the assembly is not the application, and must not
         // overwrite its log files.
         for (int32_t i = 0; i < configured.count(); ++i) {

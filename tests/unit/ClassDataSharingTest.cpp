@@ -211,6 +211,11 @@ TEST_F(CdsTest, EachRuntimeVersionGetsItsMechanism) {
     EXPECT_EQ(use21.back(), "-XX:+VerifySharedSpaces");
 
     setRelease("25.0.1");
+    EXPECT_EQ(valueOf(start(), "-XX:AOTMode="), "") << "no JDK launcher to assemble a cache with";
+    EXPECT_EQ(start()[2], "-XX:+AutoCreateSharedArchive");
+    finishClassDataSharing();
+    tree_.touch(std::string("jdk") + platform::nativeSeparator() + "bin" +
+                                             platform::nativeSeparator() + platform::javaLauncherName(), "");
     std::vector<std::string> record = start();
     EXPECT_EQ(valueOf(record, "-Xshare"), "") << "refused beside the cache options";
     EXPECT_EQ(valueOf(record, "-XX:AOTMode="), "record");
@@ -218,8 +223,8 @@ TEST_F(CdsTest, EachRuntimeVersionGetsItsMechanism) {
     EXPECT_EQ(valueOf(record, "-XX:+VerifySharedSpaces"), "") << "checks archives it maps, not what it records";
     std::string recording = valueOf(record, "-XX:AOTConfiguration=");
     ASSERT_FALSE(recording.empty());
-    // The recording exists, but assembling needs the JDK's launcher, which this home lacks:
-    // the placeholder and the recording go, the previous version's archive stays.
+    // The recording exists, but this home's launcher is no program: the assembly fails,
+    // the recording goes, the previous version's archive stays.
     runtimeWrites(recording, 1000);
     finishClassDataSharing();
     EXPECT_FALSE(fs::exists(recording));
@@ -241,6 +246,8 @@ TEST_F(CdsTest, ArchivesLayeredOnTheRuntimesOwnNeedItBesideTheLibrary) {
     setRelease("21.0.1");
     EXPECT_TRUE(start().empty());
     setRelease("25.0.1");
+    tree_.touch(std::string("jdk") + platform::nativeSeparator() + "bin" + platform::nativeSeparator() +
+                platform::javaLauncherName(), "");
     EXPECT_EQ(valueOf(start(), "-XX:AOTMode="), "record") << "the cache stands alone";
     finishClassDataSharing();
 }

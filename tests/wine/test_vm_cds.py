@@ -80,6 +80,10 @@ def test_each_version_gets_its_mechanism(java_app, cache):
 
     set_release(app, "25.0.1")
     options = added(app.launch(script=["class app/Main"], env=env))
+    assert options[2] == "-XX:+AutoCreateSharedArchive", "no bin\\java.exe to assemble a cache: %s" % options
+    launcher = app.jvm.home / "bin" / "java.exe"
+    launcher.write_bytes(b"")
+    options = added(app.launch(script=["class app/Main"], env=env))
     assert options[:6] == ["-Xlog:aot*=off", "-Xlog:cds*=off", "-XX:+UnlockDiagnosticVMOptions",
                            "-XX:-DisplayVMOutput", "-XX:AOTMode=record"] + options[5:6], options
     assert options[5].startswith("-XX:AOTConfiguration=" + prefix) and len(options) == 6, options
@@ -100,6 +104,7 @@ def test_cds_off_or_absent_passes_nothing_extra(java_app, cache):
     (app.jvm.dll.parent / "classes.jsa").unlink()
     assert added(app.launch(script=["class app/Main"])) == []
     set_release(app, "25")
+    (app.jvm.home / "bin" / "java.exe").write_bytes(b"")
     assert "-XX:AOTMode=record" in added(app.launch(script=["class app/Main"]))
     # Without a release file the version is unknown: nothing either.
     (app.dir / (app.exe.stem + ".cfg")).unlink()
