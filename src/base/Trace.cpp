@@ -37,8 +37,9 @@ struct TraceOutput {
         if (std::strcmp(target.c_str(), TRACE_TO_STDERR) == 0) {
             file = stderr;
         } else {
-            // Appended: a script that starts the program several times keeps every run.
-            file = std::fopen(target.c_str(), "a");
+            // Appended: a script that starts the program several times keeps every run. Binary,
+            // so that every system writes the same "\n" line ends.
+            file = std::fopen(target.c_str(), "ab");
             ownsFile = file != nullptr;
         }
         state = file ? State::On : State::Off;
