@@ -5,6 +5,7 @@
 #include "base/Trace.h"
 #include "config/AppPaths.h"
 #include "config/ConfigStore.h"
+#include "jre/ClassDataSharing.h"
 #include "jre/ClassPath.h"
 #include "jre/JavaVersion.h"
 #include "jre/JvmDiscovery.h"
@@ -61,7 +62,7 @@ LaunchOutcome runLaunchSteps(ConfigStore& store, JvmHost& host, int argCount, co
     }
 
     // 7. Runtime. When every runtime found was built for the other architecture, say so
-    // instead of "not found".
+    // instead of "not found". Class-data sharing options follow the configured ones when asked for.
     JvmSearchReport report;
     AppString library = findJvmLibrary(store, &report);
     if (library.isEmpty() && !report.wrongArchitecturePath.isEmpty()) {
@@ -70,6 +71,7 @@ LaunchOutcome runLaunchSteps(ConfigStore& store, JvmHost& host, int argCount, co
         outcome.runtimeBits = report.wrongArchitectureBits;
         return outcome;
     }
+    addClassDataSharingOptions(store, store.getModulePath(), library, host);
     outcome.code = host.create(library.c_str());
     if (outcome.code != LAUNCH_OK) return outcome;
 

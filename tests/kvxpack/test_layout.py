@@ -130,3 +130,13 @@ def test_text_of_exactly_51200_bytes_is_accepted_and_found_whole(run, stub, jar,
     text = line * 51 + filler + main
     assert len(text) == 51200
     check_layout(out.read_bytes(), stub.read_bytes(), jar.read_bytes(), text)
+
+
+def test_cds_switch_stands_alone_or_takes_auto_or_off(run, stub, jar, tmp_path):
+    for args, text in ((["--cds", "--main", "a.B"], b"cds auto\r\nmainclass a.B\r\n"),
+                       (["--main", "a.B", "--cds=off"], b"mainclass a.B\r\ncds off\r\n"),
+                       (["--cds=auto"], b"cds auto\r\n")):
+        out = tmp_path / "out.exe"
+        result = run("--stub", stub, "--jar", jar, *args, "-o", out)
+        assert result.returncode == 0, result.stderr
+        check_layout(out.read_bytes(), stub.read_bytes(), jar.read_bytes(), text)

@@ -74,6 +74,8 @@ CASES = {
     "jre_order_with_other_letters": lambda t: ["--jre-order", "csx"],
     "jre_order_with_a_space": lambda t: ["--jre-order", "cb je"],
     "bad_arch": lambda t: ["--arch", "arm64"],
+    "cds_neither_auto_nor_off": lambda t: ["--cds=on"],
+    "cds_given_twice": lambda t: ["--cds", "--cds=off"],
 }
 
 

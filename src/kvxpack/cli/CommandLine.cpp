@@ -34,6 +34,7 @@ constexpr OptionSpec OPTIONS[] = {
     {"--jvmdll", Target::Entry, "jvmdll", false},
     {"--jre-order", Target::Entry, "jre_order", false},
     {"--forcecwd", Target::Entry, "forcecwd", false},
+    {"--cds", Target::Entry, "cds", false},
     {"--icon", Target::Resource, nullptr, false},
     {"--tray-icon", Target::Resource, nullptr, true},
     {"--splash", Target::Resource, nullptr, false},
@@ -102,6 +103,11 @@ bool checkValue(const OptionSpec& spec, const std::string& value, std::string& e
             error = what + ": expected MAJOR or MAJOR.MINOR, for example 17 or 1.8";
             return false;
         }
+    } else if (key == "cds") {
+        if (value != "auto" && value != "off") {
+            error = what + ": expected auto or off";
+            return false;
+        }
     } else if (key == "jre_order") {
         if (value.find_first_not_of(JRE_ORDER_LETTERS) != std::string::npos) {
             error = what + ": use the letters c, b, j, v, s, i and e";
@@ -164,6 +170,8 @@ bool parseCommandLine(int argc, const char* const* argv, PackRequest& request, s
         std::string value;
         if (equals != std::string_view::npos) {
             value = std::string(argument.substr(equals + 1));
+        } else if (std::string_view(spec->name) == "--cds") {
+            value = "auto";  // the one switch that stands alone: "--cds" means "--cds=auto"
         } else if (i + 1 < argc) {
             value = argv[++i];
         } else {
@@ -231,7 +239,7 @@ bool parseCommandLine(int argc, const char* const* argv, PackRequest& request, s
 const char* usageText() {
     return "Usage: kvxpack [--stub STUB] --jar APP.jar [--main CLASS] [--minjre V] [--option O]...\n"
            "               [--property K=V]... [--classpath CP]... [--libs DIR]... [--jvmdll PATH]\n"
-           "               [--jre-order ORDER] [--forcecwd DIR] [--config FILE] [--arch x86|x64|host]\n"
+           "               [--jre-order ORDER] [--forcecwd DIR] [--cds] [--config FILE] [--arch x86|x64|host]\n"
            "               [--console] [--icon ICO] [--tray-icon ID=ICO]... [--splash BMP]\n"
            "               [--version KEY=VALUE]... [--manifest FILE | --utf8] -o OUT\n"
            "       kvxpack --inspect EXE\n"
@@ -258,6 +266,8 @@ const char* usageText() {
            "  --jre-order ORDER  line 'jre_order ORDER'   (letters c b j v s i e: order of the runtime\n"
            "                     searches; default cbjvsie; \"\" writes no line, the launcher's csie)\n"
            "  --forcecwd DIR     line 'forcecwd DIR'      (working directory, relative to the executable)\n"
+           "  --cds              line 'cds auto'          (class-data sharing: an archive per user speeds\n"
+           "                     up later starts; --cds=off writes 'cds off')\n"
            "  -o, --output OUT   the executable to write (replaced only when everything succeeded)\n"
            "\n"
            "Resources of a Windows launcher (written into its resource section, no Windows tools needed):\n"

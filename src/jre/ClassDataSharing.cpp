@@ -1,0 +1,407 @@
+#include "jre/ClassDataSharing.h"
+
+#include <cstdlib>
+#include <initializer_list>
+#include <cstring>
+
+#include "base/TextView.h"
+#include "base/Trace.h"
+#include "config/ConfigStore.h"
+#include "jre/JavaVersion.h"
+#include "jre/JvmHost.h"
+#include "platform/CacheFiles.h"
+#include "platform/FileSystem.h"
+
+namespace kvx {
+
+namespace {
+
+// Archives are small (a few MB; an AOT cache some tens), but a runtime that fills the disk
+// while writing one ends the process with an error: write only with plenty of room.
+constexpr uint64_t MIN_FREE_BYTES = 1ULL << 30;
+// The AOT cache is assembled after the application ended; a runtime that hangs doing so
+// must not keep the process forever.
+constexpr uint32_t ASSEMBLY_TIMEOUT_MS = 10 * 60 * 1000;
+constexpr int32_t HOME_LEVELS = 4;
+constexpr const char* WRITING_SUFFIX = ".tmp";
+constexpr const char* RECORDING_SUFFIX = ".aotconf.tmp";
+// The runtime's own archive of its classes, beside its library: the archives of 13 to 24
+// are layered on it, and without it those runtimes warn or even refuse to start.
+constexpr const char* BASE_ARCHIVE = "classes.jsa";
+
+bool startsWith(const char* text, const char* prefix) { return std::strncmp(text, prefix, std::strlen(prefix)) == 0; }
+
+uint64_t fnv1a(const AppString& text) {
+    uint64_t hash = 14695981039346656037ULL;
+    for (int32_t i = 0; i < text.length(); ++i) {
+        hash ^= static_cast<unsigned char>(text.c_str()[i]);
+        hash *= 1099511628211ULL;
+    }
+    return hash;
+}
+
+AppString hex16(uint64_t value) {
+    AppString text;
+    text.format("%016llx", static_cast<unsigned long long>(value));
+    return text;
+}
+
+const char* mechanismName(CdsMechanism mechanism) {
+    switch (mechanism) {
+        case CdsMechanism::NONE: break;
+        case CdsMechanism::DYNAMIC_ARCHIVE: return "dynamic archive";
+        case CdsMechanism::AUTO_ARCHIVE: return "self-maintaining archive";
+        case CdsMechanism::AOT_CACHE: return "AOT cache";
+    }
+    return "none";
+}
+
+const char* archiveExtension(CdsMechanism mechanism) {
+    return mechanism == CdsMechanism::AOT_CACHE ? ".aot" : ".jsa";
+}
+
+// What one start armed for the end of the process.
+struct Pending {
+    bool armed = false;
+    bool exitHandlerSet = false;
+    CdsPlan plan;
+    CdsIdentity id;
+    StringPool assembly;  // AOT: the command that assembles the cache
+};
+
+Pending& pending() {
+    static Pending state;
+    return state;
+}
+
+void finishAtExit() { finishClassDataSharing(); }
+
+// Every other file of this executable goes once a new archive is in place: older
+// identities, and unfinished files of starts that were killed. A file another process
+// still has open stays where the platform refuses; the next new archive retries.
+void removeOlderFiles(const AppString& folder, const AppString& executablePrefix, const AppString& keep) {
+    StringPool doomed;
+    platform::DirectoryEnumeration entries;
+    if (!entries.open(folder.c_str())) return;
+    AppString name;
+    bool isDirectory = false;
+    while (entries.next(name, isDirectory)) {
+        if (!isDirectory && startsWith(name.c_str(), executablePrefix.c_str()) && !(name == keep)) {
+            doomed.add((folder + name).c_str());
+        }
+    }
+    entries.close();
+    for (int32_t i = 0; i < doomed.count(); ++i) platform::removeFile(doomed.entry(i));
+}
+
+bool hasBaseArchive(const AppString& jvmLibrary) {
+    int32_t end = jvmLibrary.length();
+    while (end > 0 && !isPathSeparator(jvmLibrary.charAt(end - 1, '\0'))) --end;
+    return platform::isReadable((jvmLibrary.left(end) + BASE_ARCHIVE).c_str());
+}
+
+// The runtimes fail at exit, with exit code 1, when asked to archive classes while a folder
+// holding files is on the class path: any folder on it rules sharing out.
+bool classPathHasFolder(const StringPool& options) {
+    const char* classPath = nullptr;
+    for (int32_t i = 0; i < options.count(); ++i) {
+        if (startsWith(options.entry(i), "-Djava.class.path=")) classPath = options.entry(i) + 18;
+    }
+    if (!classPath) return false;
+    const char separator = platform::classPathSeparator();
+    for (const char* start = classPath;;) {
+        const char* end = std::strchr(start, separator);
+        AppString entry(start, end ? static_cast<int32_t>(end - start) : -1);
+        if (!entry.isEmpty()) {
+            if (!isPathSeparator(entry.lastChar())) entry.appendChar(platform::nativeSeparator());
+            platform::DirectoryEnumeration probe;
+            if (probe.open(entry.c_str())) return true;
+        }
+        if (!end) return false;
+        start = end + 1;
+    }
+}
+
+AppString identityText(const CdsIdentity& id) {
+    AppString text;
+    text.format("%s\n%llu\n%lld\n%s\n%llu\n%lld\n%s", id.executable.c_str(),
+                static_cast<unsigned long long>(id.executableSize), static_cast<long long>(id.executableTime),
+                id.runtime.c_str(), static_cast<unsigned long long>(id.runtimeSize),
+                static_cast<long long>(id.runtimeTime), id.version.c_str());
+    return text;
+}
+
+}  // namespace
+
+int32_t javaFeatureRelease(const char* versionText) {
+    JavaVersion version = parseJavaVersion(versionText);
+    int32_t feature = version.major == 1 ? version.minor : version.major;
+    return feature > 0 ? feature : 0;
+}
+
+CdsMechanism cdsMechanismFor(int32_t featureRelease) {
+    if (featureRelease >= 25) return CdsMechanism::AOT_CACHE;
+    if (featureRelease >= 19) return CdsMechanism::AUTO_ARCHIVE;
+    if (featureRelease >= 13) return CdsMechanism::DYNAMIC_ARCHIVE;
+    return CdsMechanism::NONE;
+}
+
+AppString javaHomeOfLibrary(const AppString& libraryPath) {
+    AppString dir = libraryPath;
+    for (int32_t level = 0; level < HOME_LEVELS; ++level) {
+        // Strip one trailing component (and the separators after it).
+        int32_t end = dir.length();
+        while (end > 0 && isPathSeparator(dir.charAt(end - 1, '\0'))) --end;
+        while (end > 0 && !isPathSeparator(dir.charAt(end - 1, '\0'))) --end;
+        if (end == 0) return AppString();
+        dir = dir.left(end);
+        if (platform::isReadable((dir + "release").c_str())) return dir;
+    }
+    return AppString();
+}
+
+bool isSharingOption(const char* option) {
+    if (!option) return false;
+    if (startsWith(option, "-Xshare")) return true;
+    if (startsWith(option, "-Xlog")) {
+        // Only the selection counts ("-Xlog:SELECTION:output:..."), not a file name; a bare
+        // -Xlog or an "all" selection includes sharing's reports too.
+        const char* selection = option + 5;
+        if (*selection == ':') ++selection;
+        const char* end = std::strchr(selection, ':');
+        AppString what(selection, end ? static_cast<int32_t>(end - selection) : -1);
+        return what.isEmpty() || std::strstr(what.c_str(), "cds") || std::strstr(what.c_str(), "aot") ||
+               std::strstr(what.c_str(), "all");
+    }
+    if (!startsWith(option, "-XX:")) return false;
+    for (const char* word : {"Shared", "ArchiveClasses", "AOT", "DumpLoadedClassList"}) {
+        if (std::strstr(option, word)) return true;
+    }
+    return false;
+}
+
+AppString cdsExecutablePrefix(const CdsIdentity& id) { return hex16(fnv1a(id.executable)) + "-"; }
+
+AppString cdsIdentityPrefix(const CdsIdentity& id) {
+    return cdsExecutablePrefix(id) + hex16(fnv1a(identityText(id))) + "-";
+}
+
+AppString cdsArchiveName(const CdsIdentity& id, CdsMechanism mechanism, uint64_t size) {
+    AppString sizeText;
+    sizeText.format("%llu", static_cast<unsigned long long>(size));
+    return cdsIdentityPrefix(id) + sizeText + archiveExtension(mechanism);
+}
+
+bool isCdsArchiveName(const AppString& name, const CdsIdentity& id, CdsMechanism mechanism, uint64_t size) {
+    return size > 0 && name == cdsArchiveName(id, mechanism, size);
+}
+
+void cdsOptions(const CdsPlan& plan, StringPool& out) {
+    const bool writes = plan.archive.isEmpty();
+    switch (plan.mechanism) {
+        case CdsMechanism::NONE: return;
+        case CdsMechanism::DYNAMIC_ARCHIVE:
+        case CdsMechanism::AUTO_ARCHIVE:
+            // Sharing stays optional, and the runtime's own reports about the archive
+            // (rejected, rewritten) never reach the application's output.
+            out.add("-Xshare:auto");
+            out.add("-Xlog:cds*=off");
+            if (plan.mechanism == CdsMechanism::AUTO_ARCHIVE) {
+                out.add("-XX:+AutoCreateSharedArchive");
+                out.add(("-XX:SharedArchiveFile=" + (writes ? plan.writing : plan.archive)).c_str());
+            } else if (writes) {
+                out.add(("-XX:ArchiveClassesAtExit=" + plan.writing).c_str());
+            } else {
+                out.add(("-XX:SharedArchiveFile=" + plan.archive).c_str());
+            }
+            // A damaged archive is refused by its checksums instead of crashing the runtime.
+            if (!writes) out.add("-XX:+VerifySharedSpaces");
+            return;
+        case CdsMechanism::AOT_CACHE:
+            // No -Xshare here: the cache options refuse to start beside it.
+            out.add("-Xlog:aot*=off");
+            out.add("-Xlog:cds*=off");
+            if (writes) {
+                // The recording run prints its result on the VM's own output, which only
+                // this switch silences.
+                out.add("-XX:+UnlockDiagnosticVMOptions");
+                out.add("-XX:-DisplayVMOutput");
+                out.add("-XX:AOTMode=record");
+                out.add(("-XX:AOTConfiguration=" + plan.recording).c_str());
+            } else {
+                out.add(("-XX:AOTCache=" + plan.archive).c_str());
+                out.add("-XX:+VerifySharedSpaces");
+            }
+            return;
+    }
+}
+
+void addClassDataSharingOptions(const ConfigStore& store, const AppString& executable, const AppString& jvmLibrary,
+                                JvmHost& host) {
+    if (store.get(AppString("cds")) != "auto") return;
+    const StringPool& configured = host.options();
+    for (int32_t i = 0; i < configured.count(); ++i) {
+        if (isSharingOption(configured.entry(i))) {
+            trace("cds: the configured option %s keeps charge of sharing; nothing added", configured.entry(i));
+            return;
+        }
+    }
+
+    if (classPathHasFolder(configured)) {
+        trace("cds: a folder is on the class path; nothing added");
+        return;
+    }
+
+    CdsPlan plan;
+    CdsIdentity id;
+    AppString home = javaHomeOfLibrary(jvmLibrary);
+    if (home.isEmpty()) {
+        trace("cds: no Java home with a release file above %s; nothing added", jvmLibrary.c_str());
+        return;
+    }
+    id.version = readReleaseVersion(home);
+    plan.mechanism = cdsMechanismFor(javaFeatureRelease(id.version.c_str()));
+    trace("cds: runtime %s version \"%s\": %s", home.c_str(), id.version.c_str(), mechanismName(plan.mechanism));
+    if (plan.mechanism == CdsMechanism::NONE) return;
+    AppString javaLauncher = home + "bin";
+    javaLauncher.appendChar(platform::nativeSeparator());
+    javaLauncher.append(platform::javaLauncherName());
+    if (plan.mechanism == CdsMechanism::AOT_CACHE && !platform::isReadable(javaLauncher.c_str())) {
+        // Without the JDK's launcher no cache can be assembled, and every start would record
+        // in vain: the self-maintaining archive serves such a runtime instead.
+        trace("cds: no %s to assemble the cache with; self-maintaining archive instead", javaLauncher.c_str());
+        plan.mechanism = CdsMechanism::AUTO_ARCHIVE;
+    }
+    if (plan.mechanism != CdsMechanism::AOT_CACHE && !hasBaseArchive(jvmLibrary)) {
+        trace("cds: no %s beside %s; nothing added", BASE_ARCHIVE, jvmLibrary.c_str());
+        return;
+    }
+
+    platform::FileStamp stamp;
+    id.executable = executable;
+    if (!platform::fileStamp(id.executable.c_str(), stamp)) return;
+    id.executableSize = stamp.size;
+    id.executableTime = stamp.modified;
+    id.runtime = jvmLibrary;
+    if (!platform::fileStamp(id.runtime.c_str(), stamp)) return;
+    id.runtimeSize = stamp.size;
+    id.runtimeTime = stamp.modified;
+
+    const char separator = platform::nativeSeparator();
+    plan.folder = platform::userCacheDirectory();
+    if (plan.folder.isEmpty()) return;
+    if (!isPathSeparator(plan.folder.lastChar())) plan.folder.appendChar(separator);
+    plan.folder.append("kvx");
+    plan.folder.appendChar(separator);
+    plan.folder.append("cds");
+    if (!platform::createDirectories(plan.folder.c_str())) {
+        trace("cds: cache folder %s cannot be made; nothing added", plan.folder.c_str());
+        return;
+    }
+    plan.folder.appendChar(separator);
+
+    const AppString identityPrefix = cdsIdentityPrefix(id);
+    platform::DirectoryEnumeration entries;
+    if (entries.open(plan.folder.c_str())) {
+        AppString name;
+        bool isDirectory = false;
+        while (plan.archive.isEmpty() && entries.next(name, isDirectory)) {
+            if (isDirectory || !startsWith(name.c_str(), identityPrefix.c_str())) continue;
+            if (platform::fileStamp((plan.folder + name).c_str(), stamp) &&
+                isCdsArchiveName(name, id, plan.mechanism, stamp.size)) {
+                plan.archive = plan.folder + name;
+            }
+        }
+        entries.close();
+    }
+
+    if (plan.archive.isEmpty()) {
+        if (platform::freeDiskBytes(plan.folder.c_str()) < MIN_FREE_BYTES) {
+            trace("cds: less than 1 GiB free in %s; nothing added", plan.folder.c_str());
+            return;
+        }
+        // Each start writes under a name of its own and renames the result when the process
+        // ends, so two first starts never write into one file and no start maps a half-written
+        // one. Creating the file first proves the folder writable: a runtime that cannot
+        // write its archive at exit turns the application's exit code into an error. It goes
+        // again at once, since an empty file where the archive should be makes the runtime of
+        // 19 to 24 warn on the application's output.
+        AppString base;
+        base.format("%s%s%u", plan.folder.c_str(), identityPrefix.c_str(), platform::currentProcessId());
+        plan.writing = base + archiveExtension(plan.mechanism) + WRITING_SUFFIX;
+        if (!platform::createNewFile(plan.writing.c_str())) {
+            trace("cds: %s cannot be written; nothing added", plan.writing.c_str());
+            return;
+        }
+        platform::removeFile(plan.writing.c_str());
+        if (plan.mechanism == CdsMechanism::AOT_CACHE) plan.recording = base + RECORDING_SUFFIX;
+    }
+
+    StringPool added;
+    cdsOptions(plan, added);
+    trace("cds: %s %s", plan.writing.isEmpty() ? "using" : "writing",
+          (plan.writing.isEmpty() ? plan.archive : plan.writing).c_str());
+    for (int32_t i = 0; i < added.count(); ++i) trace("cds: adds option %s", added.entry(i));
+    if (plan.writing.isEmpty()) {
+        for (int32_t i = 0; i < added.count(); ++i) host.addOption(added.entry(i));
+        return;
+    }
+
+    Pending& state = pending();
+    state.plan = plan;
+    state.id = id;
+    state.assembly.clear();
+    if (plan.mechanism == CdsMechanism::AOT_CACHE) {
+        // The cache is assembled by the JDK's own launcher from the recording, with the same
+        // options (class path included) as this start.
+        state.assembly.add(javaLauncher.c_str());
+        // Logging options stay out: the assembly is not the application, and must not
+        // overwrite its log files.
+        for (int32_t i = 0; i < configured.count(); ++i) {
+            const char* option = configured.entry(i);
+            if (!startsWith(option, "-Xlog") && !startsWith(option, "-verbose")) state.assembly.add(option);
+        }
+        state.assembly.add("-Xlog:aot*=off");
+        state.assembly.add("-Xlog:cds*=off");
+        state.assembly.add("-XX:AOTMode=create");
+        state.assembly.add(("-XX:AOTConfiguration=" + plan.recording).c_str());
+        state.assembly.add(("-XX:AOTCache=" + plan.writing).c_str());
+    }
+    for (int32_t i = 0; i < added.count(); ++i) host.addOption(added.entry(i));
+    state.armed = true;
+    // The runtime writes at its end, which may be a System.exit inside Java: the process's
+    // exit handlers run after it either way.
+    if (!state.exitHandlerSet) state.exitHandlerSet = std::atexit(finishAtExit) == 0;
+    if (!state.exitHandlerSet) finishClassDataSharing();
+}
+
+void finishClassDataSharing() {
+    Pending& state = pending();
+    if (!state.armed) return;
+    state.armed = false;
+    const CdsPlan& plan = state.plan;
+
+    platform::FileStamp stamp;
+    if (plan.mechanism == CdsMechanism::AOT_CACHE) {
+        const bool recorded = platform::fileStamp(plan.recording.c_str(), stamp) && stamp.size > 0;
+        // A failed assembly leaves no cache, or a partial one that must not become the archive.
+        const bool assembled = recorded && platform::runQuietly(state.assembly, ASSEMBLY_TIMEOUT_MS);
+        platform::removeFile(plan.recording.c_str());
+        if (!assembled) {
+            platform::removeFile(plan.writing.c_str());
+            return;
+        }
+    }
+    if (!platform::fileStamp(plan.writing.c_str(), stamp) || stamp.size == 0) {
+        platform::removeFile(plan.writing.c_str());
+        return;
+    }
+    const AppString name = cdsArchiveName(state.id, plan.mechanism, stamp.size);
+    if (!platform::renameReplacing(plan.writing.c_str(), (plan.folder + name).c_str())) {
+        platform::removeFile(plan.writing.c_str());
+        return;
+    }
+    removeOlderFiles(plan.folder, cdsExecutablePrefix(state.id), name);
+}
+
+}  // namespace kvx

@@ -1,0 +1,41 @@
+#pragma once
+// What the launcher needs to keep per-user cache files: the cache folder, file stamps,
+// creation, atomic replacement, free space, and a quiet helper process.
+
+#include <cstdint>
+
+#include "base/AppString.h"
+#include "base/StringPool.h"
+
+namespace kvx::platform {
+
+// The per-user cache folder without a trailing separator: %LOCALAPPDATA% on Windows;
+// $XDG_CACHE_HOME, else $HOME/.cache on Linux. Empty when the environment names none.
+AppString userCacheDirectory();
+
+// Size and last modification time (in the platform's own units) of a file.
+struct FileStamp {
+    uint64_t size = 0;
+    int64_t modified = 0;
+};
+[[nodiscard]] bool fileStamp(const char* path, FileStamp& out);
+
+// Creates `path` and its missing parents; true when it is a directory afterwards.
+[[nodiscard]] bool createDirectories(const char* path);
+// Creates a new empty file; false when it exists already or cannot be created.
+[[nodiscard]] bool createNewFile(const char* path);
+bool removeFile(const char* path);
+// Gives `from` the name `to`, replacing an existing `to` in one step.
+[[nodiscard]] bool renameReplacing(const char* from, const char* to);
+// Bytes this user may still write on the volume holding `path`; 0 when unknown.
+uint64_t freeDiskBytes(const char* path);
+uint32_t currentProcessId();
+
+// File name of the JDK's own launcher in a Java home's bin folder ("java.exe", "java").
+const char* javaLauncherName();
+
+// Runs `args` (program path first) with no window and the null device as standard input,
+// output and error; waits at most `timeoutMs` (then ends it). True when it exited with 0.
+[[nodiscard]] bool runQuietly(const StringPool& args, uint32_t timeoutMs);
+
+}  // namespace kvx::platform

@@ -1,0 +1,164 @@
+#include "platform/CacheFiles.h"
+
+#include <windows.h>
+
+#include "platform/Environment.h"
+
+namespace kvx::platform {
+
+namespace {
+
+// Owns one kernel handle.
+class ScopedHandle {
+public:
+    explicit ScopedHandle(HANDLE h = nullptr) : h_(h) {}
+    ~ScopedHandle() {
+        if (h_ && h_ != INVALID_HANDLE_VALUE) CloseHandle(h_);
+    }
+    ScopedHandle(const ScopedHandle&) = delete;
+    ScopedHandle& operator=(const ScopedHandle&) = delete;
+    HANDLE get() const { return h_; }
+    bool valid() const { return h_ && h_ != INVALID_HANDLE_VALUE; }
+
+private:
+    HANDLE h_;
+};
+
+// One argument as CommandLineToArgvW reads it back: quotes around text with spaces, tabs or
+// quotes; backslashes doubled only where a quote follows them.
+void appendQuoted(AppString& line, const char* arg) {
+    bool plain = *arg != '\0';
+    for (const char* p = arg; *p; ++p) {
+        if (*p == ' ' || *p == '\t' || *p == '"') plain = false;
+    }
+    if (plain) {
+        line.append(arg);
+        return;
+    }
+    line.appendChar('"');
+    int backslashes = 0;
+    for (const char* p = arg;; ++p) {
+        if (*p == '\\') {
+            ++backslashes;
+            continue;
+        }
+        if (*p == '\0' || *p == '"') {
+            for (int i = 0; i < backslashes * 2; ++i) line.appendChar('\\');
+            if (*p == '\0') break;
+            line.append("\\\"");
+        } else {
+            for (int i = 0; i < backslashes; ++i) line.appendChar('\\');
+            line.appendChar(*p);
+        }
+        backslashes = 0;
+    }
+    line.appendChar('"');
+}
+
+}  // namespace
+
+AppString userCacheDirectory() {
+    AppString dir;
+    if (!getEnv("LOCALAPPDATA", dir)) return AppString();
+    return dir;
+}
+
+bool fileStamp(const char* path, FileStamp& out) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!path || !GetFileAttributesExA(path, GetFileExInfoStandard, &data)) return false;
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return false;
+    out.size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    out.modified = static_cast<int64_t>((static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                                        data.ftLastWriteTime.dwLowDateTime);
+    return true;
+}
+
+bool createDirectories(const char* path) {
+    if (!path || !*path) return false;
+    AppString partial;
+    for (const char* p = path;; ++p) {
+        if ((*p == '\\' || *p == '/' || *p == '\0') && p != path) {
+            // Drive roots and shares cannot be made: the final test alone decides.
+            partial = AppString(path, static_cast<int32_t>(p - path));
+            CreateDirectoryA(partial.c_str(), nullptr);
+        }
+        if (*p == '\0') break;
+    }
+    DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool createNewFile(const char* path) {
+    if (!path) return false;
+    ScopedHandle file(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file.valid();
+}
+
+// The runtimes create their archives read-only, which DeleteFile and a replacing move refuse.
+static void clearReadOnly(const char* path) {
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+        SetFileAttributesA(path, attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+    }
+}
+
+bool removeFile(const char* path) {
+    if (!path) return false;
+    clearReadOnly(path);
+    return DeleteFileA(path) != 0;
+}
+
+bool renameReplacing(const char* from, const char* to) {
+    if (!from || !to) return false;
+    clearReadOnly(to);
+    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+uint64_t freeDiskBytes(const char* path) {
+    ULARGE_INTEGER available{};
+    if (!path || !GetDiskFreeSpaceExA(path, &available, nullptr, nullptr)) return 0;
+    return available.QuadPart;
+}
+
+const char* javaLauncherName() { return "java.exe"; }
+
+uint32_t currentProcessId() { return GetCurrentProcessId(); }
+
+bool runQuietly(const StringPool& args, uint32_t timeoutMs) {
+    if (args.count() == 0) return false;
+    AppString line;
+    for (int32_t i = 0; i < args.count(); ++i) {
+        if (i > 0) line.appendChar(' ');
+        appendQuoted(line, args.entry(i));
+    }
+    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    ScopedHandle input(CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING,
+                                   0, nullptr));
+    ScopedHandle output(CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                                    OPEN_EXISTING, 0, nullptr));
+    if (!input.valid() || !output.valid()) return false;
+
+    STARTUPINFOA startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    startup.hStdInput = input.get();
+    startup.hStdOutput = output.get();
+    startup.hStdError = output.get();
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessA(args.entry(0), line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
+                        &startup, &info)) {
+        return false;
+    }
+    ScopedHandle process(info.hProcess);
+    ScopedHandle thread(info.hThread);
+    if (WaitForSingleObject(process.get(), timeoutMs) != WAIT_OBJECT_0) {
+        TerminateProcess(process.get(), 1);
+        WaitForSingleObject(process.get(), 5000);
+        return false;
+    }
+    DWORD code = 1;
+    return GetExitCodeProcess(process.get(), &code) && code == 0;
+}
+
+}  // namespace kvx::platform

@@ -1,0 +1,335 @@
+#include "jre/ClassDataSharing.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "TestSupport.h"
+#include "config/ConfigStore.h"
+#include "jre/JvmHost.h"
+#include "platform/CacheFiles.h"
+
+using namespace kvx;
+namespace fs = std::filesystem;
+
+namespace {
+
+#ifdef _WIN32
+constexpr const char* CACHE_VARIABLE = "LOCALAPPDATA";
+constexpr const char* LIBRARY = "bin\\server\\jvm.dll";
+#else
+constexpr const char* CACHE_VARIABLE = "XDG_CACHE_HOME";
+constexpr const char* LIBRARY = "lib/server/libjvm.so";
+#endif
+
+std::vector<std::string> optionsOf(const JvmHost& host) {
+    std::vector<std::string> out;
+    for (int32_t i = 0; i < host.options().count(); ++i) out.emplace_back(host.options().entry(i));
+    return out;
+}
+
+std::vector<std::string> filesIn(const fs::path& dir) {
+    std::vector<std::string> names;
+    std::error_code ignored;
+    for (const auto& entry : fs::directory_iterator(dir, ignored)) names.push_back(entry.path().filename().string());
+    return names;
+}
+
+// The value of the one option that starts with `prefix`, or "" when none does.
+std::string valueOf(const std::vector<std::string>& options, const std::string& prefix) {
+    for (const std::string& o : options) {
+        if (o.rfind(prefix, 0) == 0) return o.substr(prefix.size());
+    }
+    return "";
+}
+
+// An application tree with an executable, a Java home whose release file says `version`,
+// and the per-user cache folder pointed into the tree.
+class CdsTest : public ::testing::Test {
+protected:
+    CdsTest() : tree_("kvx-cds-", "app.exe", "start"), cacheVariable_(CACHE_VARIABLE) {
+        exe_ = tree_.touch("app/app.exe", "launcher and archive");
+        cacheRoot_ = tree_.root() / "cache";
+        platform::setEnv(CACHE_VARIABLE, cacheRoot_.string().c_str());
+        setRelease("17.0.9");
+        library_ = tree_.touch(std::string("jdk") + platform::nativeSeparator() + LIBRARY, "runtime");
+        baseArchive_ = (fs::path(library_).parent_path() / "classes.jsa").string();
+        tree_.touch(fs::path(baseArchive_).lexically_relative(tree_.root()).string(), "base");
+    }
+    void setRelease(const std::string& version) {
+        tree_.touch("jdk/release", "IMPLEMENTOR=\"x\"\nJAVA_VERSION=\"" + version + "\"\n");
+    }
+    fs::path cacheDir() const { return cacheRoot_ / "kvx" / "cds"; }
+
+    // One start: the options added for `config` (after `configured` options).
+    std::vector<std::string> start(const char* config = "cds auto\r\n", std::vector<std::string> configured = {}) {
+        ConfigStore store(AppString(""), AppString(config));
+        host_ = std::make_unique<JvmHost>();
+        for (const std::string& o : configured) host_->addOption(o.c_str());
+        addClassDataSharingOptions(store, AppString(exe_.c_str()), AppString(library_.c_str()), *host_);
+        std::vector<std::string> all = optionsOf(*host_);
+        return std::vector<std::string>(all.begin() + static_cast<long>(configured.size()), all.end());
+    }
+    // What the runtime does at its end: writes `bytes` bytes to the file it was told to.
+    static void runtimeWrites(const std::string& path, size_t bytes) {
+        ASSERT_FALSE(path.empty());
+        std::ofstream(path, std::ios::binary) << std::string(bytes, 'a');
+    }
+
+    test::AppTree tree_;
+    test::SavedVariable cacheVariable_;
+    std::string exe_;
+    std::string library_;
+    std::string baseArchive_;
+    fs::path cacheRoot_;
+    std::unique_ptr<JvmHost> host_;
+};
+
+}  // namespace
+
+TEST(CdsVersionTest, FeatureReleaseAndMechanism) {
+    EXPECT_EQ(javaFeatureRelease("1.8.0_292"), 8);
+    EXPECT_EQ(javaFeatureRelease("11.0.2"), 11);
+    EXPECT_EQ(javaFeatureRelease("25"), 25);
+    EXPECT_EQ(javaFeatureRelease(""), 0);
+    EXPECT_EQ(javaFeatureRelease("-3"), 0);
+    EXPECT_EQ(cdsMechanismFor(12), CdsMechanism::NONE);
+    EXPECT_EQ(cdsMechanismFor(13), CdsMechanism::DYNAMIC_ARCHIVE);
+    EXPECT_EQ(cdsMechanismFor(18), CdsMechanism::DYNAMIC_ARCHIVE);
+    EXPECT_EQ(cdsMechanismFor(19), CdsMechanism::AUTO_ARCHIVE);
+    EXPECT_EQ(cdsMechanismFor(24), CdsMechanism::AUTO_ARCHIVE);
+    EXPECT_EQ(cdsMechanismFor(25), CdsMechanism::AOT_CACHE);
+    EXPECT_EQ(cdsMechanismFor(2147483647), CdsMechanism::AOT_CACHE);
+}
+
+TEST(CdsVersionTest, SharingOptionsOfTheConfigurationAreRecognised) {
+    for (const char* o : {"-Xshare:off", "-XX:SharedArchiveFile=a.jsa", "-XX:ArchiveClassesAtExit=a", "-XX:AOTCache=x",
+                          "-XX:AOTMode=off", "-XX:+AutoCreateSharedArchive", "-Xlog:cds", "-Xlog:aot+map=info", "-Xlog", "-Xlog:all=warning:stderr",
+                          "-XX:DumpLoadedClassList=l"}) {
+        EXPECT_TRUE(isSharingOption(o)) << o;
+    }
+    for (const char* o : {"-Xmx64m", "-Xlog:gc", "-Xlog:class+load=info:file=/tmp/cds/aot.log", "-Xlog:disable", "-XX:+UseG1GC", "-Dshare=cds", "-verbose:class"}) {
+        EXPECT_FALSE(isSharingOption(o)) << o;
+    }
+}
+
+TEST_F(CdsTest, JavaHomeIsTheNearestParentWithAReleaseFile) {
+    EXPECT_EQ(std::string(javaHomeOfLibrary(AppString(library_.c_str())).c_str()),
+              (tree_.root() / "jdk").string() + platform::nativeSeparator());
+    // Four levels at most, and none at all without a release file.
+    std::string deep = tree_.touch("jdk/a/b/c/d/jvm", "x");
+    EXPECT_TRUE(javaHomeOfLibrary(AppString(deep.c_str())).isEmpty());
+    std::string bare = tree_.touch("bare/lib/server/jvm", "x");
+    EXPECT_TRUE(javaHomeOfLibrary(AppString(bare.c_str())).isEmpty());
+    EXPECT_TRUE(javaHomeOfLibrary(AppString("jvm")).isEmpty());
+}
+
+TEST_F(CdsTest, DynamicArchiveIsWrittenOnceThenUsedAndReplacedWhenTheExecutableChanges) {
+    std::vector<std::string> first = start();
+    std::string writing = valueOf(first, "-XX:ArchiveClassesAtExit=");
+    ASSERT_EQ(first.size(), 3u);
+    EXPECT_EQ(first[0], "-Xshare:auto");
+    EXPECT_EQ(first[1], "-Xlog:cds*=off");
+    EXPECT_EQ(fs::path(writing).parent_path(), cacheDir());
+    EXPECT_FALSE(fs::exists(writing)) << "the writability probe is gone: the runtime makes the file";
+    runtimeWrites(writing, 4096);
+    finishClassDataSharing();
+    std::vector<std::string> files = filesIn(cacheDir());
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(files[0].substr(files[0].size() - 9), "-4096.jsa");
+
+    std::vector<std::string> second = start();
+    EXPECT_EQ(fs::path(valueOf(second, "-XX:SharedArchiveFile=")).filename(), files[0]);
+    EXPECT_EQ(second.back(), "-XX:+VerifySharedSpaces");
+    EXPECT_EQ(valueOf(second, "-XX:ArchiveClassesAtExit="), "");
+    finishClassDataSharing();  // nothing was armed: nothing changes
+    EXPECT_EQ(filesIn(cacheDir()), files);
+
+    // A changed executable: the same executable part of the name, a new identity; the old
+    // archive goes once the new one is in place.
+    tree_.touch("app/app.exe", "launcher and a longer archive");
+    std::string rewriting = valueOf(start(), "-XX:ArchiveClassesAtExit=");
+    ASSERT_FALSE(rewriting.empty());
+    EXPECT_EQ(fs::path(rewriting).filename().string().substr(0, 17), files[0].substr(0, 17));
+    runtimeWrites(rewriting, 5000);
+    finishClassDataSharing();
+    std::vector<std::string> after = filesIn(cacheDir());
+    ASSERT_EQ(after.size(), 1u);
+    EXPECT_NE(after[0], files[0]);
+    EXPECT_EQ(after[0].substr(after[0].size() - 9), "-5000.jsa");
+}
+
+TEST_F(CdsTest, TruncatedOrUnwrittenArchivesAreNeverHandedToTheRuntime) {
+    std::string writing = valueOf(start(), "-XX:ArchiveClassesAtExit=");
+    runtimeWrites(writing, 4096);
+    finishClassDataSharing();
+    std::string archive = (cacheDir() / filesIn(cacheDir())[0]).string();
+    fs::resize_file(archive, 100);
+    std::vector<std::string> again = start();
+    EXPECT_EQ(valueOf(again, "-XX:SharedArchiveFile="), "");
+    std::string rewriting = valueOf(again, "-XX:ArchiveClassesAtExit=");
+    ASSERT_FALSE(rewriting.empty());
+    // The runtime wrote nothing (it failed or was killed): no archive, no leftovers but
+    // the damaged one, which the next finished archive replaces.
+    finishClassDataSharing();
+    EXPECT_FALSE(fs::exists(rewriting));
+    EXPECT_EQ(filesIn(cacheDir()).size(), 1u);
+}
+
+TEST_F(CdsTest, TwoFirstStartsWriteApartAndOneArchiveRemains) {
+    std::string a = valueOf(start(), "-XX:ArchiveClassesAtExit=");
+    // A second start of the same executable by another process (same identity, other name).
+    fs::path other = fs::path(a).parent_path() / (fs::path(a).filename().string() + "x");
+    std::string b = other.string();
+    EXPECT_NE(a, b);
+    runtimeWrites(a, 4096);
+    runtimeWrites(b, 4000);
+    finishClassDataSharing();
+    std::vector<std::string> files = filesIn(cacheDir());
+    ASSERT_EQ(files.size(), 1u) << "the other start's unfinished file is an older file of this executable";
+    EXPECT_EQ(files[0].substr(files[0].size() - 9), "-4096.jsa");
+}
+
+TEST_F(CdsTest, EachRuntimeVersionGetsItsMechanism) {
+    setRelease("11.0.2");
+    EXPECT_TRUE(start().empty());
+    setRelease("1.8.0_292");
+    EXPECT_TRUE(start().empty());
+
+    setRelease("21.0.1");
+    std::vector<std::string> auto21 = start();
+    ASSERT_EQ(auto21.size(), 4u);
+    EXPECT_EQ(auto21[2], "-XX:+AutoCreateSharedArchive");
+    std::string writing = valueOf(auto21, "-XX:SharedArchiveFile=");
+    EXPECT_FALSE(fs::exists(writing)) << "an empty file there makes this runtime warn";
+    runtimeWrites(writing, 2048);
+    finishClassDataSharing();
+    std::vector<std::string> use21 = start();
+    EXPECT_EQ(fs::path(valueOf(use21, "-XX:SharedArchiveFile=")).filename(), filesIn(cacheDir())[0]);
+    EXPECT_EQ(use21.back(), "-XX:+VerifySharedSpaces");
+
+    setRelease("25.0.1");
+    EXPECT_EQ(valueOf(start(), "-XX:AOTMode="), "") << "no JDK launcher to assemble a cache with";
+    EXPECT_EQ(start()[2], "-XX:+AutoCreateSharedArchive");
+    finishClassDataSharing();
+    tree_.touch(std::string("jdk") + platform::nativeSeparator() + "bin" +
+                                             platform::nativeSeparator() + platform::javaLauncherName(), "");
+    std::vector<std::string> record = start();
+    EXPECT_EQ(valueOf(record, "-Xshare"), "") << "refused beside the cache options";
+    EXPECT_EQ(valueOf(record, "-XX:AOTMode="), "record");
+    EXPECT_EQ(valueOf(record, "-XX:-DisplayVMOutput"), "");
+    EXPECT_EQ(valueOf(record, "-XX:+VerifySharedSpaces"), "") << "checks archives it maps, not what it records";
+    std::string recording = valueOf(record, "-XX:AOTConfiguration=");
+    ASSERT_FALSE(recording.empty());
+    // The recording exists, but this home's launcher is no program: the assembly fails,
+    // the recording goes, the previous version's archive stays.
+    runtimeWrites(recording, 1000);
+    finishClassDataSharing();
+    EXPECT_FALSE(fs::exists(recording));
+    EXPECT_EQ(filesIn(cacheDir()).size(), 1u);
+
+    // A partial cache that a failed assembly left is not taken either.
+    record = start();
+    recording = valueOf(record, "-XX:AOTConfiguration=");
+    runtimeWrites(recording, 1000);
+    runtimeWrites(recording.substr(0, recording.size() - std::string(".aotconf.tmp").size()) + ".aot.tmp", 500);
+    finishClassDataSharing();
+    EXPECT_EQ(filesIn(cacheDir()).size(), 1u);
+    EXPECT_EQ(filesIn(cacheDir())[0].substr(filesIn(cacheDir())[0].size() - 4), ".jsa");
+}
+
+TEST_F(CdsTest, ArchivesLayeredOnTheRuntimesOwnNeedItBesideTheLibrary) {
+    fs::remove(baseArchive_);
+    EXPECT_TRUE(start().empty());
+    setRelease("21.0.1");
+    EXPECT_TRUE(start().empty());
+    setRelease("25.0.1");
+    tree_.touch(std::string("jdk") + platform::nativeSeparator() + "bin" + platform::nativeSeparator() +
+                platform::javaLauncherName(), "");
+    EXPECT_EQ(valueOf(start(), "-XX:AOTMode="), "record") << "the cache stands alone";
+    finishClassDataSharing();
+}
+
+TEST_F(CdsTest, NothingIsAddedWhenOffOrTheConfigurationTookChargeOrNoFolderCanBeHad) {
+    EXPECT_TRUE(start("").empty());
+    EXPECT_TRUE(start("cds off\r\n").empty());
+    EXPECT_TRUE(start("cds auto\r\n", {"-Xshare:off"}).empty());
+    EXPECT_TRUE(start("cds auto\r\n", {"-Xlog:cds=info"}).empty());
+    EXPECT_FALSE(start("cds auto\r\n", {"-Xmx32m"}).empty());
+    finishClassDataSharing();
+    // A folder on the class path: the runtimes end with an error when archiving beside it.
+    const std::string sep(1, platform::classPathSeparator());
+    const std::string folder = (tree_.root() / "classes").string();
+    fs::create_directories(folder);
+    EXPECT_TRUE(start("cds auto\r\n", {"-Djava.class.path=" + exe_ + sep + folder}).empty());
+    EXPECT_FALSE(start("cds auto\r\n", {"-Djava.class.path=" + folder, "-Djava.class.path=" + exe_ + sep +
+                                           (tree_.root() / "missing.jar").string() + sep}).empty())
+        << "the last class path counts; missing entries are harmless";
+    finishClassDataSharing();
+
+    // The cache folder's place is taken by a file: the launch goes on without sharing.
+    fs::remove_all(cacheRoot_);
+    tree_.touch("cache", "not a folder");
+    EXPECT_TRUE(start().empty());
+    // No cache variable at all (and, on Linux, no HOME).
+    platform::unsetEnv(CACHE_VARIABLE);
+    test::SavedVariable home("HOME");
+    platform::unsetEnv("HOME");
+    EXPECT_TRUE(start().empty());
+}
+
+TEST(CacheFilesTest, DirectoriesFilesAndRenames) {
+    test::TempDir dir("kvx-cachefiles-");
+    const std::string nested = dir / "a" + platform::nativeSeparator() + "b" + platform::nativeSeparator() + "c";
+    EXPECT_TRUE(platform::createDirectories(nested.c_str()));
+    EXPECT_TRUE(platform::createDirectories(nested.c_str())) << "existing folders are fine";
+    const std::string file = dir / "f";
+    EXPECT_TRUE(platform::createNewFile(file.c_str()));
+    EXPECT_FALSE(platform::createNewFile(file.c_str())) << "never opens an existing file";
+    EXPECT_FALSE(platform::createDirectories((file + platform::nativeSeparator() + "x").c_str()));
+    dir.write("g", "12345");
+    EXPECT_TRUE(platform::renameReplacing((dir / "g").c_str(), file.c_str()));
+    platform::FileStamp stamp;
+    ASSERT_TRUE(platform::fileStamp(file.c_str(), stamp));
+    EXPECT_EQ(stamp.size, 5u);
+    EXPECT_FALSE(platform::fileStamp(nested.c_str(), stamp)) << "folders have no stamp";
+    EXPECT_FALSE(platform::fileStamp((dir / "g").c_str(), stamp));
+    EXPECT_GT(platform::freeDiskBytes(dir.path().string().c_str()), 0u);
+    // Archives come read-only from the runtimes: they are still replaced and removed.
+    dir.write("h", "abc");
+    fs::permissions(file, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    EXPECT_TRUE(platform::renameReplacing((dir / "h").c_str(), file.c_str()));
+    ASSERT_TRUE(platform::fileStamp(file.c_str(), stamp));
+    EXPECT_EQ(stamp.size, 3u);
+    fs::permissions(file, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    EXPECT_TRUE(platform::removeFile(file.c_str()));
+    EXPECT_FALSE(platform::removeFile(file.c_str()));
+}
+
+#ifndef _WIN32
+TEST(CacheFilesTest, QuietProcessesReportTheirEndAndAreStoppedAtTheLimit) {
+    auto run = [](std::vector<const char*> args, uint32_t timeoutMs) {
+        StringPool pool;
+        for (const char* a : args) pool.add(a);
+        return platform::runQuietly(pool, timeoutMs);
+    };
+    EXPECT_TRUE(run({"/bin/sh", "-c", "echo out; echo err >&2; exit 0"}, 10000));
+    EXPECT_FALSE(run({"/bin/sh", "-c", "exit 3"}, 10000));
+    EXPECT_FALSE(run({"/nonexistent/program"}, 10000));
+    EXPECT_FALSE(run({"/bin/sleep", "30"}, 200));
+}
+
+TEST(CacheFilesTest, CacheFolderFollowsXdgThenHome) {
+    test::SavedVariable xdg("XDG_CACHE_HOME");
+    test::SavedVariable home("HOME");
+    platform::setEnv("HOME", "/home/u");
+    platform::setEnv("XDG_CACHE_HOME", "/x/cache");
+    EXPECT_STREQ(platform::userCacheDirectory().c_str(), "/x/cache");
+    platform::setEnv("XDG_CACHE_HOME", "relative");  // not absolute: ignored
+    EXPECT_STREQ(platform::userCacheDirectory().c_str(), "/home/u/.cache");
+    platform::unsetEnv("XDG_CACHE_HOME");
+    EXPECT_STREQ(platform::userCacheDirectory().c_str(), "/home/u/.cache");
+}
+#endif
