@@ -108,8 +108,14 @@ def test_missing_main_class_and_missing_main_method(pack, run):
     assert "NoSuchMethodError" in nomain.stderr
     assert "The main startup class is not valid, main method missing." in nomain.stderr
 
-    nothing = run(pack(name="nothing", main=None))
-    assert "The main startup class could not be found." in nothing.stderr
+    # kvxpack refuses an executable without a main class: the line is blanked afterwards.
+    nothing = pack(name="nothing", main="app.Props")
+    with open(nothing, "r+b") as f:
+        data = f.read()
+        assert data.endswith(b"mainclass app.Props\r\n")
+        f.seek(len(data) - 21)
+        f.write(b"#" * 19 + b"\r\n")
+    assert "The main startup class could not be found." in run(nothing).stderr
 
 
 def test_minimum_version(pack, run):

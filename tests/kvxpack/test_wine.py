@@ -1,6 +1,7 @@
 """The Windows build of kvxpack, run under Wine, writes the same bytes as the host build."""
 import os
 import subprocess
+import zipfile
 from pathlib import Path
 
 from conftest import ROOT, make_zip
@@ -30,8 +31,32 @@ def test_windows_build_matches_host_build_byte_for_byte(run, stub, tmp_path):
     assert windows.returncode == 0, windows.stderr
     assert (tmp_path / "win.exe").read_bytes() == (tmp_path / "host.exe").read_bytes()
 
-    refused = wine_kvxpack("--stub", "stub.bin", "--jar", "app.cfg", "-o", "win.exe", cwd=tmp_path)
+    refused = wine_kvxpack("--stub", "stub.bin", "--jar", "app.cfg", "--main", "a.B", "-o", "win.exe", cwd=tmp_path)
     assert refused.returncode == 2
-    assert b"kvxpack: " in refused.stderr
+    assert b"kvxpack: app.cfg: not a ZIP archive" in refused.stderr, refused.stderr
     assert (tmp_path / "win.exe").read_bytes() == (tmp_path / "host.exe").read_bytes()
     assert sorted(p.name for p in tmp_path.iterdir()) == ["app.cfg", "app.jar", "host.exe", "stub.bin", "win.exe"]
+
+
+def test_output_may_be_one_of_the_inputs(stub, tmp_path):
+    # Windows cannot replace a file that is still open: the inputs are closed before the move.
+    entries = {"a/One.txt": b"one", "b/Two.txt": b"two"}
+    make_zip(tmp_path / "app.jar", entries)
+    result = wine_kvxpack("--stub", "stub.bin", "--jar", "app.jar", "--main", "a.B", "-o", "app.jar", cwd=tmp_path)
+    assert result.returncode == 0, result.stderr
+    data = (tmp_path / "app.jar").read_bytes()
+    assert data.startswith(stub.read_bytes())
+    with zipfile.ZipFile(tmp_path / "app.jar") as packed:
+        assert {n: packed.read(n) for n in entries} == entries
+    result = wine_kvxpack("--stub", "app.jar", "--jar", "app.jar", "--main", "a.B", "-o", "app.jar", cwd=tmp_path)
+    assert result.returncode == 2 and b"already packed" in result.stderr, result.stderr
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["app.jar", "stub.bin"]
+
+
+def test_device_names_are_not_replaced(stub, tmp_path):
+    make_zip(tmp_path / "app.jar")
+    for device in ("NUL", "con.exe", "\\\\.\\pipe\\kvx"):
+        result = wine_kvxpack("--stub", "stub.bin", "--jar", "app.jar", "--main", "a.B", "-o", device, cwd=tmp_path)
+        assert result.returncode == 2, (device, result.stderr)
+        assert b"is a device; only a regular file is replaced" in result.stderr, result.stderr
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["app.jar", "stub.bin"]
