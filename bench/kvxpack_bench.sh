@@ -40,9 +40,12 @@ measure() {  # name, file cp copies, kvxpack arguments...
   shift 2
   local cp_times=() pack_times=() start end
   for _ in $(seq "$runs"); do
-    rm -f "$work/copy" "$work/out"
+    # Each timed command starts with no dirty pages left by the other (write-back would
+    # throttle whichever runs second).
+    rm -f "$work/copy" "$work/out"; sync
     start=$(now_ns); cp "$copy_of" "$work/copy"; end=$(now_ns)
     cp_times+=($(( (end - start) / 1000 )))
+    rm -f "$work/copy"; sync
     start=$(now_ns)
     "$kvxpack" --stub "$stub" "$@" --main app.Main -o "$work/out"
     end=$(now_ns)

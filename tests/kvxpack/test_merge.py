@@ -1,9 +1,11 @@
 """One archive from several jars and kvxpack's own runtime classes: order, duplicates, the
 manifest and its Main-Class, raw copies, reproducible bytes."""
 import os
+import struct
 import subprocess
 import time
 import zipfile
+import zlib
 
 import pytest
 
@@ -136,3 +138,50 @@ def test_java_loads_the_runtime_classes_from_the_executable(run, stub, hello_jar
                            capture_output=True, text=True, timeout=120)
     assert javap.returncode == 0, javap.stderr
     assert "class com.quorvane.kvx.SystemTray" in javap.stdout
+
+
+def zip64_extra_archive(path, claimed_size):
+    """An archive whose first entry keeps its sizes and offset in a Zip64 extra field (the
+    32-bit fields read 0xFFFFFFFF), claiming `claimed_size` bytes once inflated, then a plain
+    entry. Written by hand: the reader must take the extra's values, in their fixed order."""
+    compressor = zlib.compressobj(9, zlib.DEFLATED, -15)
+    raw = compressor.compress(b"kvx " * 100) + compressor.flush()
+    crc = zlib.crc32(b"whatever, never inflated")
+    name, plain_name, plain = b"big.dat", b"small.txt", b"small"
+    local = (struct.pack("<IHHHHHIIIHH", 0x04034B50, 45, 0, 8, 0, 0x21, crc, 0xFFFFFFFF, 0xFFFFFFFF, len(name), 20)
+             + name + struct.pack("<HHQQ", 1, 16, claimed_size, len(raw)) + raw)
+    plain_local = struct.pack("<IHHHHHIIIHH", 0x04034B50, 10, 0, 0, 0, 0x21, zlib.crc32(plain), len(plain),
+                              len(plain), len(plain_name), 0) + plain_name + plain
+    central = (struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, 45, 45, 0, 8, 0, 0x21, crc, 0xFFFFFFFF, 0xFFFFFFFF,
+                           len(name), 28, 0, 0, 0, 0, 0xFFFFFFFF)
+               + name + struct.pack("<HHQQQ", 1, 24, claimed_size, len(raw), 0)
+               + struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, 20, 10, 0, 0, 0, 0x21, zlib.crc32(plain), len(plain),
+                             len(plain), len(plain_name), 0, 0, 0, 0, 0, len(local)) + plain_name)
+    end = struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, 2, 2, len(central), len(local) + len(plain_local), 0)
+    path.write_bytes(local + plain_local + central + end)
+    return path, raw
+
+
+def test_zip64_extra_fields_are_read_and_written(run, stub, tmp_path):
+    claimed = 5 << 30  # beyond 32 bits: the output needs the Zip64 fields for this entry too
+    jar, raw = zip64_extra_archive(tmp_path / "z64.jar", claimed)
+    out = tmp_path / "app.exe"
+    result = run("--stub", stub, "--jar", jar, "--main", "a.B", "-o", out)
+    assert result.returncode == 0, result.stderr
+    data = out.read_bytes()
+    big, small = read_archive(data)["entries"][:2]
+    assert (big["name"], big["usize"], big["csize"], big["raw"]) == ("big.dat", claimed, len(raw), raw)
+    # Local header: both sizes deferred to its Zip64 field, which holds size then compressed size.
+    local = big["local_offset"]
+    (needed,) = struct.unpack_from("<H", data, local + 4)
+    sizes = struct.unpack_from("<II", data, local + 18)
+    extra_length = struct.unpack_from("<H", data, local + 28)[0]
+    extra = data[local + 30 + len("big.dat"):local + 30 + len("big.dat") + extra_length]
+    assert needed >= 45 and sizes == (0xFFFFFFFF, 0xFFFFFFFF)
+    assert extra == struct.pack("<HHQQ", 1, 16, claimed, len(raw))
+    # Central header: only the value that needs it is deferred.
+    assert big["extra"] == struct.pack("<HHQ", 1, 8, claimed)
+    with zipfile.ZipFile(out) as packed:
+        assert packed.getinfo("big.dat").file_size == claimed
+        assert packed.read("small.txt") == b"small"
+    assert small["raw"] == b"small"

@@ -1,6 +1,7 @@
 """Refusals: one line on standard error, exit code 2, nothing written, an existing OUT untouched."""
 import os
 import struct
+import subprocess
 
 import pytest
 
@@ -178,11 +179,30 @@ def test_missing_jar_or_output_is_refused(run, stub, jar, tmp_path):
     assert not (tmp_path / "x.exe").exists()
 
 
-def test_output_in_missing_folder_fails_without_leftovers(run, stub, jar, tmp_path):
+def test_output_in_missing_folder_is_refused_without_leftovers(run, stub, jar, tmp_path):
     result = run("--stub", stub, "--jar", jar, "--main", "a.B", "-o", tmp_path / "absent" / "app.exe")
-    assert result.returncode == 1
-    assert "absent" in result.stderr.decode()
+    assert result.returncode == 2
+    lines = result.stderr.decode().splitlines()
+    assert len(lines) == 1 and "cannot create a temporary file beside" in lines[0] and "absent" in lines[0], lines
+    assert "No such file or directory" in lines[0]
     assert not (tmp_path / "absent").exists()
+
+
+def test_output_in_unwritable_folder_is_refused(run, stub, jar, tmp_path):
+    folder = tmp_path / "locked"
+    folder.mkdir()
+    (folder / "app.exe").write_bytes(OLD_OUTPUT)
+    # Immutable even for root (the tests may run as root, whom permission bits do not stop).
+    subprocess.run(["chattr", "+i", str(folder)], check=True, timeout=30)
+    try:
+        result = run("--stub", stub, "--jar", jar, "--main", "a.B", "-o", folder / "app.exe")
+    finally:
+        subprocess.run(["chattr", "-i", str(folder)], check=True, timeout=30)
+    assert result.returncode == 2
+    lines = result.stderr.decode().splitlines()
+    assert len(lines) == 1 and f"cannot create a temporary file beside {folder / 'app.exe'}" in lines[0], lines
+    assert "Operation not permitted" in lines[0] or "Permission denied" in lines[0], lines
+    assert sorted(os.listdir(folder)) == ["app.exe"] and (folder / "app.exe").read_bytes() == OLD_OUTPUT
 
 
 def test_help_goes_to_standard_output(run):

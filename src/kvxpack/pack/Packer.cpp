@@ -150,7 +150,8 @@ PackOutcome pack(const PackRequest& request) {
     }
 
     kvx::platform::TempOutput output;
-    if (!output.create(target, error)) return writeFailed(error);
+    // Nothing is written yet: a folder that takes no file is bad input like the others.
+    if (!output.create(target, error)) return refused(error);
     std::vector<unsigned char> buffer(COPY_BUFFER_SIZE);
     if (!output.file().appendFrom(stubFile, 0, stubSize, buffer.data(), buffer.size())) {
         return writeFailed("copying stub " + stubPath + " failed: " +

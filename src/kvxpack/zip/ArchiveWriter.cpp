@@ -34,15 +34,16 @@ std::uint16_t versionFor(std::uint16_t version, bool zip64) {
 }
 
 // The header fields both header kinds share: version needed to extract ... name length.
-void appendCommonFields(std::string& out, const ZipEntry& entry, bool zip64) {
+// A local header with a Zip64 field defers both sizes to it, whichever needs it.
+void appendCommonFields(std::string& out, const ZipEntry& entry, bool zip64, bool bothSizesDeferred) {
     append16(out, versionFor(entry.versionNeeded, zip64));
     append16(out, static_cast<std::uint16_t>(entry.flags & ~DESCRIPTOR_FLAG));
     append16(out, entry.method);
     append16(out, FIXED_DOS_TIME);
     append16(out, FIXED_DOS_DATE);
     append32(out, entry.crc);
-    append32(out, field32(entry.compressedSize));
-    append32(out, field32(entry.size));
+    append32(out, bothSizesDeferred ? ZIP32_LIMIT : field32(entry.compressedSize));
+    append32(out, bothSizesDeferred ? ZIP32_LIMIT : field32(entry.size));
     append16(out, static_cast<std::uint16_t>(entry.name.size()));
 }
 
@@ -93,7 +94,7 @@ bool ArchiveWriter::add(const ZipEntry& entry, ByteSource& source, std::string& 
     }
     std::string header;
     append32(header, LOCAL_SIGNATURE);
-    appendCommonFields(header, entry, zip64);
+    appendCommonFields(header, entry, zip64, zip64);
     append16(header, static_cast<std::uint16_t>(extra.size()));
     header += entry.name;
     header += extra;
@@ -142,7 +143,7 @@ bool ArchiveWriter::finishDirectory(EndRecord& record, std::string& error) {
         const std::uint16_t madeBy = static_cast<std::uint16_t>(
             (entry.versionMadeBy & 0xFF00) | versionFor(entry.versionMadeBy & 0xFF, !zip64.empty()));
         append16(header, madeBy);
-        appendCommonFields(header, entry, !zip64.empty());
+        appendCommonFields(header, entry, !zip64.empty(), false);
         append16(header, static_cast<std::uint16_t>(extra.size()));
         append16(header, static_cast<std::uint16_t>(entry.comment.size()));
         append16(header, 0);  // disk
