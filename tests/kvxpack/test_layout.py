@@ -5,6 +5,8 @@ import stat
 import struct
 import zipfile
 
+import pytest
+
 from conftest import (END_SIGNATURE, launcher_text, make_zip, raw_entries, read_archive, runtime_class_names,
                       runtime_jar)
 
@@ -140,3 +142,11 @@ def test_text_of_exactly_51200_bytes_is_accepted_and_found_whole(run, stub, jar,
     text = line * 51 + filler + main
     assert len(text) == 51200
     check_layout(out.read_bytes(), stub.read_bytes(), jar, text)
+
+
+@pytest.mark.parametrize("value", ["17", "1.8", "8", "2147483647.0", "017.09"])
+def test_minjre_takes_a_major_alone_or_with_a_minor(value, run, stub, jar, tmp_path):
+    out = tmp_path / "out.exe"
+    result = run("--stub", stub, "--jar", jar, "--main", "a.B", "--minjre", value, "-o", out)
+    assert result.returncode == 0, result.stderr
+    assert launcher_text(out.read_bytes()) == f"mainclass a.B\r\nminjre {value}\r\n".encode()

@@ -265,7 +265,8 @@ const char* usageText() {
            "\n"
            "Lines follow the --config file in command-line order, each ended by CR LF; the text may\n"
            "hold at most 51200 bytes and neither NUL nor the bytes PK\\5\\6.\n"
-           "Exit status: 0 written; 2 refused (bad arguments or input), nothing written; 1 writing OUT failed.\n";
+           "Exit status: 0 written; 2 refused (bad arguments or input, or OUT's folder takes no file),\n"
+           "nothing written; 1 writing OUT failed. An interrupt removes the temporary file.\n";
 }
 
 }  // namespace kvxpack

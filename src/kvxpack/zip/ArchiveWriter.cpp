@@ -1,5 +1,7 @@
 #include "zip/ArchiveWriter.h"
 
+#include <algorithm>
+
 namespace kvxpack {
 
 namespace {
@@ -104,17 +106,23 @@ bool ArchiveWriter::add(const ZipEntry& entry, ByteSource& source, std::string& 
     if (const unsigned char* bytes = source.bytes()) {
         return put(bytes + entry.dataOffset, static_cast<std::size_t>(entry.compressedSize), error);
     }
+    if (copyBuffer_.empty()) copyBuffer_.resize(COPY_BUFFER_SIZE);
     kvx::platform::File* file = source.file();
     if (entry.compressedSize < WRITE_BUFFER_SIZE || !file) {
-        std::vector<unsigned char> data(static_cast<std::size_t>(entry.compressedSize));
-        if (!source.readAt(entry.dataOffset, data.data(), data.size())) {
-            error = "read failed: " + source.lastError();
-            return false;
+        // Small entries gather with their headers in the write buffer.
+        for (std::uint64_t done = 0; done < entry.compressedSize;) {
+            const std::size_t chunk = static_cast<std::size_t>(
+                std::min<std::uint64_t>(entry.compressedSize - done, copyBuffer_.size()));
+            if (!source.readAt(entry.dataOffset + done, copyBuffer_.data(), chunk)) {
+                error = "read failed: " + source.lastError();
+                return false;
+            }
+            if (!put(copyBuffer_.data(), chunk, error)) return false;
+            done += chunk;
         }
-        return put(data.data(), data.size(), error);
+        return true;
     }
     if (!flush(error)) return false;
-    if (copyBuffer_.empty()) copyBuffer_.resize(COPY_BUFFER_SIZE);
     if (!out_.appendFrom(*file, entry.dataOffset, entry.compressedSize, copyBuffer_.data(), copyBuffer_.size())) {
         error = !file->lastError().empty() ? "read failed: " + file->lastError() : "write failed: " + out_.lastError();
         return false;
