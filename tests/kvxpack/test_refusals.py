@@ -118,6 +118,8 @@ CASES = {
     "stub_elf_for_arch_x64": (lambda t: ["--stub", elf_file(t), "--arch", "x64", *MAIN],
                               "is an x86-64 ELF program, but --arch asks for a 64-bit"),
     "no_main_class_anywhere": (lambda t: [], "no main class: give --main CLASS"),
+    "no_main_class_with_a_warning_pending": (lambda t: ["--jar", make_zip(t / "stale.jar", {
+        "com/quorvane/kvx/SystemTray.class": b"stale"})], "no main class: give --main CLASS"),
     "main_conflicts_with_config": (lambda t: ["--config", config_file(t, b"option -Xmx1m\nMainClass = c.Config\n"),
                                               "--main", "c.Command"],
                                    "--main c.Command conflicts with 'mainclass c.Config' in"),

@@ -136,7 +136,6 @@ PackOutcome pack(const PackRequest& request) {
 
     std::string text;
     if (!buildText(request, plan.mainClass, plan.manifestFrom, text, error)) return refused(error);
-    for (const std::string& warning : plan.warnings) std::fprintf(stderr, "kvxpack: warning: %s\n", warning.c_str());
 
     // The size is known before anything is written: headers are rebuilt from the entries.
     std::uint64_t archiveSize = 0;
@@ -176,6 +175,8 @@ PackOutcome pack(const PackRequest& request) {
     (void)stubFile.close();
     for (ArchiveInput& input : inputs) (void)input.file.close();
     if (!output.commit(error)) return writeFailed(error);
+    // Only once written: a refusal stays the one line it is.
+    for (const std::string& warning : plan.warnings) std::fprintf(stderr, "kvxpack: warning: %s\n", warning.c_str());
     return {};
 }
 
