@@ -12,7 +12,6 @@ HANDLE native(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
 // ReadFile and WriteFile count in DWORDs; larger requests go in pieces of this size.
 constexpr std::size_t MAX_TRANSFER = 1u << 30;
-constexpr int MAX_LINKS = 40;
 
 // "\\.\NAME" and "\\?\GLOBALROOT..." reach devices and pipes; opening one may act (a pipe
 // client connects), so such names are judged by their form alone.
@@ -107,7 +106,6 @@ bool finalLinkTarget(const std::string& path, std::string& target, std::string& 
         resolved = resolved.substr(4);
     }
     target = resolved;
-    (void)MAX_LINKS;
     return true;
 }
 
