@@ -151,12 +151,13 @@ PackOutcome pack(const PackRequest& request) {
     kvx::platform::TempOutput output;
     // Nothing is written yet: a folder that takes no file is bad input like the others.
     if (!output.create(target, error)) return refused(error);
+    FileSink sink(output.file());
     std::vector<unsigned char> buffer(COPY_BUFFER_SIZE);
-    if (!output.file().appendFrom(stubFile, 0, stubSize, buffer.data(), buffer.size())) {
+    if (!sink.appendFrom(stubFile, 0, stubSize, buffer.data(), buffer.size())) {
         return writeFailed("copying stub " + stubPath + " failed: " +
-                           (stubFile.lastError().empty() ? output.file().lastError() : stubFile.lastError()));
+                           (stubFile.lastError().empty() ? sink.lastError() : stubFile.lastError()));
     }
-    ArchiveWriter writer(output.file(), stubSize);
+    ArchiveWriter writer(sink, stubSize);
     for (const MergedEntry& merged : plan.entries) {
         if (!writer.add(*merged.entry, *merged.source, error)) return writeFailed(error);
     }

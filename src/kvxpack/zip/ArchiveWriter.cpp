@@ -51,7 +51,7 @@ void appendCommonFields(std::string& out, const ZipEntry& entry, bool zip64, boo
 
 }  // namespace
 
-ArchiveWriter::ArchiveWriter(kvx::platform::File& out, std::uint64_t base) : out_(out), position_(base) {
+ArchiveWriter::ArchiveWriter(ByteSink& out, std::uint64_t base) : out_(out), position_(base) {
     buffer_.reserve(WRITE_BUFFER_SIZE);
 }
 

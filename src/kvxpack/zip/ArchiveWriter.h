@@ -1,5 +1,5 @@
 #pragma once
-// ArchiveWriter: writes a ZIP archive entry by entry into an open output file. Each entry's
+// ArchiveWriter: writes a ZIP archive entry by entry into the output's sink. Each entry's
 // data is copied raw from its source; its local header and central directory entry are
 // written afresh from the same values (fixed time stamp, sizes in the headers rather than in
 // a data descriptor, Zip64 fields where a value needs them), and offsets count from the
@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/File.h"
+#include "zip/ByteSink.h"
 #include "zip/ByteSource.h"
 #include "zip/CentralDirectory.h"
 #include "zip/EndRecord.h"
@@ -23,8 +23,8 @@ constexpr std::uint16_t FIXED_DOS_DATE = (0 << 9) | (1 << 5) | 1;
 
 class ArchiveWriter {
 public:
-    // `base`: how many bytes the output file holds already (the stub).
-    ArchiveWriter(kvx::platform::File& out, std::uint64_t base);
+    // `base`: how many bytes the output holds already (the stub).
+    ArchiveWriter(ByteSink& out, std::uint64_t base);
 
     [[nodiscard]] bool add(const ZipEntry& entry, ByteSource& source, std::string& error);
     // Writes the central directory and, when a count, size or offset needs it, the Zip64 end
@@ -44,7 +44,7 @@ private:
     bool put(const void* data, std::size_t length, std::string& error);
     bool flush(std::string& error);
 
-    kvx::platform::File& out_;
+    ByteSink& out_;
     std::uint64_t position_;
     std::vector<unsigned char> buffer_;
     std::vector<unsigned char> copyBuffer_;
