@@ -43,6 +43,9 @@ public:
     [[nodiscard]] bool readAt(std::uint64_t offset, void* buffer, std::size_t length);
     // Appends all of `data` at the current end.
     [[nodiscard]] bool write(const void* data, std::size_t length);
+    // Overwrites `length` bytes at `offset` (a header field patched once the data is known);
+    // the next write() still appends at the end.
+    [[nodiscard]] bool writeAt(std::uint64_t offset, const void* data, std::size_t length);
     // Appends `length` bytes of `from` starting at `offset`: inside the kernel where the
     // system can, else through `buffer`. A failure's reason is left in the file it concerns.
     [[nodiscard]] bool appendFrom(File& from, std::uint64_t offset, std::uint64_t length, unsigned char* buffer,

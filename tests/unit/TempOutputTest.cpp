@@ -88,6 +88,22 @@ TEST(TempOutputTest, CommitReplacesTheTargetAndNothingElseStays) {
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 }
 
+TEST(TempOutputTest, PatchedBytesLeaveAppendingAtTheEnd) {
+    test::TempDir dir;
+    const std::string target = dir / "app.exe";
+    {
+        TempOutput output;
+        std::string error;
+        ASSERT_TRUE(output.create(target, error)) << error;
+        ASSERT_TRUE(output.file().write("header--body", 12));
+        ASSERT_TRUE(output.file().writeAt(6, "::", 2));
+        ASSERT_TRUE(output.file().write("-tail", 5));
+        ASSERT_TRUE(output.commit(error)) << error;
+    }
+    std::ifstream after(target, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(after), {}), "header::body-tail");
+}
+
 TEST(TempOutputTest, WithoutCommitTheTemporaryFileGoes) {
     test::TempDir dir;
     const std::string target = dir / "app.exe";

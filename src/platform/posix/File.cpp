@@ -166,6 +166,22 @@ bool File::write(const void* data, std::size_t length) {
     return true;
 }
 
+bool File::writeAt(std::uint64_t offset, const void* data, std::size_t length) {
+    const auto* from = static_cast<const unsigned char*>(data);
+    while (length > 0) {
+        const ssize_t put = ::pwrite(fd(handle_), from, length, static_cast<off_t>(offset));
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) {
+            recordSystemError();
+            return false;
+        }
+        from += put;
+        offset += static_cast<std::uint64_t>(put);
+        length -= static_cast<std::size_t>(put);
+    }
+    return true;
+}
+
 bool File::appendFrom(File& from, std::uint64_t offset, std::uint64_t length, unsigned char* buffer,
                       std::size_t bufferSize) {
     // copy_file_range keeps the bytes in the kernel (and may share blocks on file systems

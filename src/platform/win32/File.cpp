@@ -208,6 +208,35 @@ bool File::write(const void* data, std::size_t length) {
     return true;
 }
 
+bool File::writeAt(std::uint64_t offset, const void* data, std::size_t length) {
+    const auto* from = static_cast<const unsigned char*>(data);
+    // A positioned write moves the file pointer: put it back at the end afterwards.
+    LARGE_INTEGER end{};
+    if (!SetFilePointerEx(native(handle_), LARGE_INTEGER{}, &end, FILE_END)) {
+        recordSystemError();
+        return false;
+    }
+    while (length > 0) {
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(offset & 0xFFFFFFFFu);
+        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        const DWORD wanted = static_cast<DWORD>(length < MAX_TRANSFER ? length : MAX_TRANSFER);
+        DWORD put = 0;
+        if (!WriteFile(native(handle_), from, wanted, &put, &at) || put == 0) {
+            recordSystemError();
+            return false;
+        }
+        from += put;
+        offset += put;
+        length -= put;
+    }
+    if (!SetFilePointerEx(native(handle_), end, nullptr, FILE_BEGIN)) {
+        recordSystemError();
+        return false;
+    }
+    return true;
+}
+
 bool File::appendFrom(File& from, std::uint64_t offset, std::uint64_t length, unsigned char* buffer,
                       std::size_t bufferSize) {
     while (length > 0) {
