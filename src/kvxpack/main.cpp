@@ -5,6 +5,7 @@
 #include <string>
 
 #include "cli/CommandLine.h"
+#include "inspect/Inspector.h"
 #include "pack/Packer.h"
 
 #ifdef _WIN32
@@ -22,6 +23,15 @@ int main(int argc, char** argv) {
     }
     if (request.helpWanted) {
         std::fputs(kvxpack::usageText(), stdout);
+        return kvxpack::EXIT_WRITTEN;
+    }
+    if (!request.inspectPath.empty()) {
+        std::string report;
+        if (!kvxpack::inspectExecutable(request.inspectPath, report, error)) {
+            std::fprintf(stderr, "kvxpack: %s\n", error.c_str());
+            return kvxpack::EXIT_REFUSED;
+        }
+        std::fputs(report.c_str(), stdout);
         return kvxpack::EXIT_WRITTEN;
     }
     const kvxpack::PackOutcome outcome = kvxpack::pack(request);

@@ -113,8 +113,8 @@ def test_missing_main_class_and_missing_main_method(pack, run):
     nothing = pack(name="nothing", main="app.Props")
     with open(nothing, "r+b") as f:
         data = f.read()
-        assert data.endswith(b"mainclass app.Props\r\n")
-        f.seek(len(data) - 21)
+        assert data.endswith(b"mainclass app.Props\r\n\0")
+        f.seek(len(data) - 22)
         f.write(b"#" * 19 + b"\r\n")
     assert "The main startup class could not be found." in run(nothing).stderr
 

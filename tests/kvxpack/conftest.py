@@ -43,10 +43,17 @@ def pe_image(machine=0x8664):
     return dos + coff + optional + bytes(range(256)) * 8 + b"stub-end"
 
 
+def elf_image():
+    """A stand-in Linux launcher: the ELF header kvxpack checks (64-bit, little-endian, an
+    x86-64 program), then filler. kvxpack copies it as it is (a Windows one would be edited)."""
+    header = b"\x7fELF\x02\x01\x01" + bytes(9) + struct.pack("<HHI", 2, 62, 1) + bytes(40)
+    return header + bytes(range(256)) * 8 + b"stub-end"
+
+
 @pytest.fixture
 def stub(tmp_path):
     path = tmp_path / "stub.bin"
-    path.write_bytes(pe_image())
+    path.write_bytes(elf_image())
     return path
 
 
@@ -161,6 +168,12 @@ def jar(tmp_path):
 def end_record_offset(archive_bytes):
     """Offset of the end record of an archive we made ourselves (no signature in its comment)."""
     return archive_bytes.rindex(END_SIGNATURE)
+
+
+def closed(text):
+    """The comment kvxpack writes for `text`: a zero byte closes it when the launcher's window
+    has room for one."""
+    return text + (b"\0" if len(text) < 51200 else b"")
 
 
 def launcher_text(data):

@@ -1,4 +1,4 @@
-"""What kvxpack writes: stub, archive unchanged, end record, configuration text as comment."""
+"""What kvxpack writes: stub, one archive, end record, configuration text as comment."""
 import io
 import os
 import stat
@@ -7,7 +7,7 @@ import zipfile
 
 import pytest
 
-from conftest import (END_SIGNATURE, launcher_text, make_zip, raw_entries, read_archive, runtime_class_names,
+from conftest import (END_SIGNATURE, closed, launcher_text, make_zip, raw_entries, read_archive, runtime_class_names,
                       runtime_jar)
 
 ALL_OPTIONS = [
@@ -16,6 +16,8 @@ ALL_OPTIONS = [
     ("--libs", "lib"), ("--jvmdll", "jre\\bin\\server\\jvm.dll"), ("--jre-order", "ecsi"),
     ("--forcecwd", "."), ("--libs", "more libs"),
 ]
+
+
 def config_with_main(folder):
     path = folder / "main.cfg"
     path.write_bytes(b"mainclass from.Config\n")
@@ -33,11 +35,11 @@ FIXED_TIME, FIXED_DATE = 0, 0x21  # 1980-01-01 00:00
 
 def check_layout(out_bytes, stub_bytes, jar, text, jar_entries=None):
     """The stub, then one archive with the jar's entries copied raw and the runtime classes,
-    every header rewritten alike, offsets counting from the file's start, and the text as the
-    end record's comment."""
+    every header rewritten alike, offsets counting from the archive's start (the stub is bytes
+    in front), and the text, closed by a zero byte, as the end record's comment."""
     assert out_bytes.startswith(stub_bytes)
     archive = read_archive(out_bytes)
-    assert archive["shift"] == 0
+    assert archive["shift"] == len(stub_bytes)
     entries = archive["entries"]
     assert entries[0]["local_offset"] == len(stub_bytes)
     expected = jar_entries if jar_entries is not None else raw_entries(jar)
@@ -51,9 +53,9 @@ def check_layout(out_bytes, stub_bytes, jar, text, jar_entries=None):
         assert e["flags"] & 0x8 == 0
         assert e["local"] == (e["flags"], e["method"], FIXED_TIME, FIXED_DATE, e["crc"], len(e["name"]),
                               e["name"].encode())
-    assert archive["comment"] == text
-    assert struct.unpack_from("<H", out_bytes, archive["record_at"] + 20) == (len(text),)
-    assert launcher_text(out_bytes) == text
+    assert archive["comment"] == closed(text)
+    assert struct.unpack_from("<H", out_bytes, archive["record_at"] + 20) == (len(closed(text)),)
+    assert launcher_text(out_bytes) == closed(text)
     with zipfile.ZipFile(io.BytesIO(out_bytes)) as packed:
         assert packed.testzip() is None
 
@@ -149,4 +151,4 @@ def test_minjre_takes_a_major_alone_or_with_a_minor(value, run, stub, jar, tmp_p
     out = tmp_path / "out.exe"
     result = run("--stub", stub, "--jar", jar, "--main", "a.B", "--minjre", value, "-o", out)
     assert result.returncode == 0, result.stderr
-    assert launcher_text(out.read_bytes()) == f"mainclass a.B\r\nminjre {value}\r\n".encode()
+    assert launcher_text(out.read_bytes()) == closed(f"mainclass a.B\r\nminjre {value}\r\n".encode())

@@ -33,7 +33,7 @@ def test_jars_merge_in_order_first_name_and_first_manifest_win(run, stub, tmp_pa
     assert result.returncode == 0, result.stderr
     assert result.stderr == b""
     # No --main: the Main-Class of the manifest that ships (the first jar that has one).
-    assert launcher_text(out.read_bytes()) == b"mainclass two.Main\r\n"
+    assert launcher_text(out.read_bytes()) == b"mainclass two.Main\r\n\0"
     assert names_of(out) == (["META-INF/MANIFEST.MF", "a/One.txt", "dup.txt", "b/Two.txt", "c/Three.txt"]
                              + runtime_class_names())
     with zipfile.ZipFile(out) as packed:
@@ -46,11 +46,11 @@ def test_main_option_wins_over_manifest_and_equal_config_line_is_kept_once(run, 
     jar = make_zip(tmp_path / "app.jar", {"META-INF/MANIFEST.MF": manifest("from.Manifest"), "x": b"x"})
     out = tmp_path / "app.exe"
     assert run("--stub", stub, "--jar", jar, "--main", "from.Option", "-o", out).returncode == 0
-    assert launcher_text(out.read_bytes()) == b"mainclass from.Option\r\n"
+    assert launcher_text(out.read_bytes()) == b"mainclass from.Option\r\n\0"
     config = tmp_path / "app.cfg"
     config.write_bytes(b"mainclass from/Option\n")  # the same class, with slashes
     assert run("--stub", stub, "--jar", jar, "--config", config, "--main", "from.Option", "-o", out).returncode == 0
-    assert launcher_text(out.read_bytes()) == b"mainclass from/Option\r\n"
+    assert launcher_text(out.read_bytes()) == b"mainclass from/Option\r\n\0"
 
 
 def test_runtime_classes_are_always_kvxpacks_own(run, stub, tmp_path):
@@ -128,7 +128,7 @@ def test_jar_with_bytes_after_its_end_record_is_read(run, stub, tmp_path):
     assert result.returncode == 0, result.stderr
     packed = raw_entries(out)
     assert {n: packed[n] for n in entries} == entries
-    assert launcher_text(out.read_bytes()) == b"mainclass a.B\r\n"
+    assert launcher_text(out.read_bytes()) == b"mainclass a.B\r\n\0"
 
 
 def test_java_loads_the_runtime_classes_from_the_executable(run, stub, hello_jar, tmp_path):

@@ -80,7 +80,7 @@ def test_link_to_a_regular_file_replaces_the_target_and_keeps_the_link(run, stub
     assert out.is_symlink() and os.readlink(out) == str(tmp_path / "middle")
     assert (tmp_path / "middle").is_symlink()
     data = target.read_bytes()
-    assert data.startswith(stub.read_bytes()) and launcher_text(data) == b"mainclass a.B\r\n"
+    assert data.startswith(stub.read_bytes()) and launcher_text(data) == b"mainclass a.B\r\n\0"
     assert hidden_leftovers(real_folder) == [] and hidden_leftovers(tmp_path) == []
 
 

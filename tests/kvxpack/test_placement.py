@@ -7,7 +7,7 @@ import zipfile
 
 import pytest
 
-from conftest import END_SIGNATURE, launcher_text, pe_image, runtime_class_names, sparse_jar
+from conftest import END_SIGNATURE, closed, launcher_text, elf_image, runtime_class_names, sparse_jar
 
 SIGNATURE_TAIL = 22 + 51200
 COUNT_AS_SIGNATURE = 0x4B50      # an entry count that reads "PK"
@@ -50,7 +50,7 @@ def signature_count_jar(tmp_path_factory, kvxpack):
     brings its size to the value wanted."""
     folder = tmp_path_factory.mktemp("count")
     stub = folder / "stub.bin"
-    stub.write_bytes(pe_image())
+    stub.write_bytes(elf_image())
     names = [f"{i:05d}" for i in range(COUNT_AS_SIGNATURE - len(runtime_class_names()))]
     trial = count_jar(folder / "trial.jar", names)
     out = folder / "trial.exe"
@@ -69,22 +69,24 @@ def pack_and_check(run, stub, jar, tmp_path, text):
     result = run("--stub", stub, "--jar", jar, "--config", config, "-o", out)
     assert result.returncode == 0, result.stderr
     fields, comment = record_fields(out)
-    # The comment behind our record: the text, behind nothing but empty lines.
-    assert comment.endswith(text) and comment[:-len(text)].strip(b"\r\n") == b""
+    # The comment behind our record: the text and its closing zero byte, behind nothing but
+    # empty lines.
+    assert comment.endswith(closed(text)) and comment[:-len(closed(text))].strip(b"\r\n") == b""
     # And the launcher, wherever its search stops, reads the same lines.
-    assert launcher_text(read_tail(out, SIGNATURE_TAIL)).lstrip(b"\r\n") == text
+    assert launcher_text(read_tail(out, SIGNATURE_TAIL)).lstrip(b"\r\n") == closed(text)
     return fields, comment
 
 
 def test_entry_count_and_directory_size_forming_the_signature(run, stub, signature_count_jar, tmp_path):
     (count, size, _), comment = pack_and_check(run, stub, signature_count_jar, tmp_path, text_of_length(300))
     assert struct.pack("<HI", count, size)[:4] == END_SIGNATURE
-    assert len(comment) == 300 + 10
+    assert len(comment) == 300 + 1 + 10
 
 
 def test_directory_offset_and_comment_length_forming_the_signature(run, stub, tmp_path):
     # A directory at 0x054B50xx (about 89 MB in) ends its offset field with P K 5, and a text
     # length of 6 modulo 256 puts 6 after it: the launcher would skip the first 17 bytes.
+    # (The comment is the text and its closing zero byte.)
     wanted = 0x054B5010
     trial = sparse_jar(tmp_path / "trial.jar", wanted - 100000)
     out = tmp_path / "trial.exe"
@@ -93,7 +95,7 @@ def test_directory_offset_and_comment_length_forming_the_signature(run, stub, tm
     out.unlink()
     trial.unlink()
     jar = sparse_jar(tmp_path / "offset.jar", wanted - 100000 + (wanted - offset))
-    (_, _, offset), comment = pack_and_check(run, stub, jar, tmp_path, text_of_length(262))
+    (_, _, offset), comment = pack_and_check(run, stub, jar, tmp_path, text_of_length(261))
     assert offset == wanted
     assert len(comment) != 262
 

@@ -57,6 +57,12 @@ def elf_file(t):
     return path
 
 
+def pe_stub(t):
+    path = t / "x64.exe"
+    path.write_bytes(pe_image())
+    return path
+
+
 def packed_stub(t):
     path = t / "packed.exe"
     path.write_bytes(pe_image() + make_zip(t / "inner.jar").read_bytes())
@@ -113,7 +119,9 @@ CASES = {
                        "not a launcher"),
     "stub_is_a_jar": (lambda t: ["--stub", make_zip(t / "stub.jar"), *MAIN], "not a launcher"),
     "stub_already_packed": (lambda t: ["--stub", packed_stub(t), *MAIN], "already packed"),
-    "stub_x64_for_arch_x86": (lambda t: ["--arch", "x86", *MAIN],
+    "stub_linux_for_arch_x86": (lambda t: ["--arch", "x86", *MAIN],
+                                "is an x86-64 ELF program, but --arch asks for a 32-bit Windows (x86) image"),
+    "stub_x64_for_arch_x86": (lambda t: ["--stub", pe_stub(t), "--arch", "x86", *MAIN],
                               "is a 64-bit Windows (x64) image, but --arch asks for a 32-bit Windows (x86) image"),
     "stub_elf_for_arch_x64": (lambda t: ["--stub", elf_file(t), "--arch", "x64", *MAIN],
                               "is an x86-64 ELF program, but --arch asks for a 64-bit"),

@@ -8,7 +8,8 @@ from pathlib import Path
 
 import pytest
 
-from conftest import ROOT, make_zip, sparse_jar
+from conftest import ROOT, kvxpack_path, make_zip, sparse_jar
+import resource_files as rf
 
 OLD_OUTPUT = b"an executable from before"
 
@@ -110,3 +111,27 @@ def test_ctrl_c_removes_the_temporary_file(stub, tmp_path):
             process.wait()
     assert sorted(p.name for p in tmp_path.iterdir()) == ["big.jar", out_name, "stub.bin"]
     assert (tmp_path / out_name).read_bytes() == OLD_OUTPUT
+
+
+def test_windows_build_writes_the_same_resources(run, tmp_path):
+    """Both builds edit a real launcher the same way, down to the checksum."""
+    stub = kvxpack_path().parent.parent / "win32" / "kvx.exe"
+    assert stub.is_file(), f"{stub} is not built"
+    (tmp_path / "kvx.exe").write_bytes(stub.read_bytes())
+    make_zip(tmp_path / "app.jar")
+    (tmp_path / "app.ico").write_bytes(rf.standard_icon())
+    (tmp_path / "splash.bmp").write_bytes(rf.bmp_file(33, 17, 8))
+    args = ["--stub", "kvx.exe", "--jar", "app.jar", "--main", "app.Main", "--icon", "app.ico",
+            "--tray-icon", "9=app.ico", "--splash", "splash.bmp", "--version", "FileVersion=3.2.1",
+            "--version", "CompanyName=Quorvane", "--utf8"]
+    host = run(*args, "-o", "host.exe", cwd=tmp_path)
+    assert host.returncode == 0, host.stderr
+    windows = wine_kvxpack(*args, "-o", "win.exe", cwd=tmp_path)
+    assert windows.returncode == 0, windows.stderr
+    data = (tmp_path / "host.exe").read_bytes()
+    assert (tmp_path / "win.exe").read_bytes() == data
+    assert rf.stored_checksum(data) == rf.computed_checksum(data)
+    inspected = wine_kvxpack("--inspect", "win.exe", cwd=tmp_path)
+    assert inspected.returncode == 0, inspected.stderr
+    assert inspected.stdout.replace(b"\r\n", b"\n").replace(b"win.exe", b"host.exe") == \
+        run("--inspect", "host.exe", cwd=tmp_path).stdout

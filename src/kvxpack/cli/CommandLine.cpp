@@ -4,13 +4,13 @@
 #include <string_view>
 
 #include "jre/JavaVersion.h"
-#include "platform/HostSystem.h"
+#include "stub/ResourceArguments.h"
 
 namespace kvxpack {
 
 namespace {
 
-enum class Target { Stub, Jar, Config, Arch, Out, Entry };
+enum class Target { Stub, Jar, Config, Arch, Out, Entry, Resource, Inspect };
 
 struct OptionSpec {
     const char* name;
@@ -35,6 +35,12 @@ constexpr OptionSpec OPTIONS[] = {
     {"--jvmdll", Target::Entry, "jvmdll", false},
     {"--jre-order", Target::Entry, "jre_order", false},
     {"--forcecwd", Target::Entry, "forcecwd", false},
+    {"--icon", Target::Resource, nullptr, false},
+    {"--tray-icon", Target::Resource, nullptr, true},
+    {"--splash", Target::Resource, nullptr, false},
+    {"--version", Target::Resource, nullptr, true},
+    {"--manifest", Target::Resource, nullptr, false},
+    {"--inspect", Target::Inspect, nullptr, false},
 };
 
 const OptionSpec* findOption(std::string_view name) {
@@ -152,14 +158,7 @@ bool parseArch(const std::string& value, StubArch& arch, std::string& error) {
 
 }  // namespace
 
-StubArch defaultStubArch() {
-    switch (kvx::platform::hostSystem()) {
-        case kvx::platform::HostSystem::Windows32: return StubArch::X86;
-        case kvx::platform::HostSystem::Windows64: return StubArch::X64;
-        case kvx::platform::HostSystem::Linux: break;
-    }
-    return StubArch::Host;
-}
+StubArch defaultStubArch() { return StubArch::X64; }
 
 bool parseCommandLine(int argc, const char* const* argv, PackRequest& request, std::string& error) {
     request = PackRequest{};
@@ -172,6 +171,7 @@ bool parseCommandLine(int argc, const char* const* argv, PackRequest& request, s
             request.helpWanted = true;
             return true;
         }
+        if (resourceFlag(argument, request.resources)) continue;
         // Both "--name value" and "--name=value".
         const std::size_t equals = argument.rfind("--", 0) == 0 ? argument.find('=') : std::string_view::npos;
         const OptionSpec* spec = findOption(argument.substr(0, equals));
@@ -202,6 +202,8 @@ bool parseCommandLine(int argc, const char* const* argv, PackRequest& request, s
                 ok = setOnce(archText, *spec, value, error) && parseArch(value, request.arch, error);
                 request.archGiven = true;
                 break;
+            case Target::Resource: ok = addResourceOption(spec->name, value, request.resources, error); break;
+            case Target::Inspect: ok = setOnce(request.inspectPath, *spec, value, error); break;
             case Target::Entry:
                 if (!spec->repeatable) {
                     for (const std::string& seen : seenEntries) {
@@ -218,6 +220,19 @@ bool parseCommandLine(int argc, const char* const* argv, PackRequest& request, s
         }
         if (!ok) return false;
     }
+    if (!request.inspectPath.empty()) {
+        if (!request.jarPaths.empty() || !request.outPath.empty() || !request.stubPath.empty() ||
+            !request.configPath.empty() || !request.entries.empty() || !archText.empty() ||
+            request.resources.windowsOnly()) {
+            error = "--inspect takes no other arguments";
+            return false;
+        }
+        return true;
+    }
+    if (request.resources.console && !archText.empty() && request.arch == StubArch::Host) {
+        error = "--console needs a Windows launcher (--arch x86 or x64)";
+        return false;
+    }
     if (request.jarPaths.empty()) {
         error = "missing --jar APP.jar";
         return false;
@@ -232,7 +247,10 @@ bool parseCommandLine(int argc, const char* const* argv, PackRequest& request, s
 const char* usageText() {
     return "Usage: kvxpack [--stub STUB] --jar APP.jar [--jar MORE.jar]... [--main CLASS] [--minjre V] [--option O]...\n"
            "               [--property K=V]... [--classpath CP]... [--libs DIR]... [--jvmdll PATH]\n"
-           "               [--jre-order ORDER] [--forcecwd DIR] [--config FILE] [--arch x86|x64|host] -o OUT\n"
+           "               [--jre-order ORDER] [--forcecwd DIR] [--config FILE] [--arch x86|x64|host]\n"
+           "               [--console] [--icon ICO] [--tray-icon ID=ICO]... [--splash BMP]\n"
+           "               [--version KEY=VALUE]... [--manifest FILE | --utf8] -o OUT\n"
+           "       kvxpack --inspect EXE\n"
            "\n"
            "Puts a kvx executable together: the stub launcher, then one archive holding the entries of\n"
            "every --jar and the runtime classes com/quorvane/kvx/*.class, then the archive's end record\n"
@@ -243,7 +261,8 @@ const char* usageText() {
            "                       x86  = <kvxpack dir>/../win32/kvx.exe\n"
            "                       x64  = <kvxpack dir>/../win64/kvx.exe\n"
            "                       host = <kvxpack dir>/../host/kvx\n"
-           "                     default: host for kvxpack on Linux; on Windows the bitness of kvxpack itself\n"
+           "                     default: x64\n"
+           "  --console          the console-subsystem launcher (kvxc.exe): standard streams reach the terminal\n"
            "  --jar APP.jar      the application's classes (a ZIP archive); repeatable: the archives are\n"
            "                     merged in order, the first entry of a name wins, entries are copied\n"
            "                     without recompression and get a fixed time stamp; META-INF/MANIFEST.MF\n"
@@ -262,6 +281,20 @@ const char* usageText() {
            "  --forcecwd DIR     line 'forcecwd DIR'      (working directory, relative to the executable)\n"
            "  -o, --output OUT   the executable to write (replaced only when everything succeeded; a link is\n"
            "                     followed and its target replaced; anything but a regular file is refused)\n"
+           "\n"
+           "Resources of a Windows launcher (written into its resource section, no Windows tools needed):\n"
+           "  --icon ICO         the application icon (every image of the .ico, PNG-compressed ones too)\n"
+           "  --tray-icon ID=ICO an icon group with id ID (1..65535) for com.quorvane.kvx.SystemTray; repeatable\n"
+           "  --splash BMP       the splash picture (bitmap 100); BMP files only\n"
+           "  --version KEY=VAL  the version record; KEY is FileVersion, ProductVersion, ProductName,\n"
+           "                     CompanyName, FileDescription, LegalCopyright, OriginalFilename or\n"
+           "                     InternalName; the numbers come from FileVersion and ProductVersion\n"
+           "  --manifest FILE    the application manifest (default: a built-in one with common controls 6,\n"
+           "                     per-monitor DPI awareness, asInvoker and the supported Windows versions)\n"
+           "  --utf8             the built-in manifest also sets the UTF-8 code page: write the\n"
+           "                     configuration text (and --config files) in UTF-8\n"
+           "  --inspect EXE      print the launcher kind, the configuration text, the archive and the\n"
+           "                     resources of EXE\n"
            "\n"
            "Lines follow the --config file in command-line order, each ended by CR LF; the text may\n"
            "hold at most 51200 bytes and neither NUL nor the bytes PK\\5\\6.\n"

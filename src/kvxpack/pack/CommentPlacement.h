@@ -13,7 +13,8 @@
 
 namespace kvxpack {
 
-// Gives the comment to write: normally `text` itself. When the record's fields would mislead
+// Gives the comment to write: normally `text` followed by one zero byte, which ends the text for
+// the launcher whatever comes after it. When the record's fields would mislead
 // the launcher, the text behind a few empty lines (CR LF), so that wherever the launcher starts
 // it reads only empty lines before the text. Fails when no such padding keeps the text within
 // the launcher's limit.

@@ -14,6 +14,8 @@
 #include "platform/File.h"
 #include "platform/FileSystem.h"
 #include "platform/TempOutput.h"
+#include "stub/ImageWriter.h"
+#include "stub/StubImage.h"
 #include "zip/ArchiveWriter.h"
 #include "zip/EndRecord.h"
 
@@ -26,7 +28,6 @@ using kvx::platform::FileKind;
 
 // The launcher takes the file size as 32 bits; a larger executable would hide its text.
 constexpr std::uint64_t LAUNCHER_FILE_LIMIT = 0xFFFFFFFEu;  // 0xFFFFFFFF reads as "no size"
-constexpr std::size_t COPY_BUFFER_SIZE = 1u << 20;
 
 PackOutcome refused(std::string message) { return {EXIT_REFUSED, std::move(message)}; }
 PackOutcome writeFailed(std::string message) { return {EXIT_WRITE_FAILED, std::move(message)}; }
@@ -96,11 +97,11 @@ bool resolveOutput(const std::string& outPath, std::string& target, std::string&
 
 }  // namespace
 
-std::string builtStubPath(StubArch arch) {
+std::string builtStubPath(StubArch arch, bool console) {
     const kvx::AppString self = kvx::platform::modulePath();
     if (self.isEmpty()) return std::string();
-    const char* relative = arch == StubArch::X86   ? "../win32/kvx.exe"
-                           : arch == StubArch::X64 ? "../win64/kvx.exe"
+    const char* relative = arch == StubArch::X86   ? (console ? "../win32/kvxc.exe" : "../win32/kvx.exe")
+                           : arch == StubArch::X64 ? (console ? "../win64/kvxc.exe" : "../win64/kvx.exe")
                                                    : "../host/kvx";
     return kvx::platform::directoryOf(self.c_str()) + relative;
 }
@@ -111,17 +112,23 @@ PackOutcome pack(const PackRequest& request) {
     if (!resolveOutput(request.outPath, target, error)) return refused(error);
 
     const bool builtStub = request.stubPath.empty();
-    const std::string stubPath = builtStub ? builtStubPath(request.arch) : request.stubPath;
+    const std::string stubPath =
+        builtStub ? builtStubPath(request.arch, request.resources.console) : request.stubPath;
     if (stubPath.empty()) return refused("cannot tell where kvxpack runs from; give --stub");
-    File stubFile;
-    std::uint64_t stubSize = 0;
-    if (!stubFile.openRead(stubPath) || !stubFile.size(stubSize)) {
-        return refused("cannot read stub " + stubPath + ": " + stubFile.lastError());
+    {
+        File stubFile;
+        std::uint64_t stubFileSize = 0;
+        if (!stubFile.openRead(stubPath) || !stubFile.size(stubFileSize)) {
+            return refused("cannot read stub " + stubPath + ": " + stubFile.lastError());
+        }
+        FileSource source(stubFile, stubFileSize);
+        if (!checkStub(source, request.arch, request.archGiven || builtStub, error)) {
+            return refused("stub " + stubPath + ": " + error);
+        }
     }
-    FileSource stub(stubFile, stubSize);
-    if (!checkStub(stub, request.arch, request.archGiven || builtStub, error)) {
-        return refused("stub " + stubPath + ": " + error);
-    }
+    StubImage stub;
+    if (!stub.load(stubPath, request.resources, error)) return refused(error);
+    const std::uint64_t stubSize = stub.bytes().size();
 
     std::vector<ArchiveInput> inputs(request.jarPaths.size());
     for (std::size_t i = 0; i < inputs.size(); ++i) {
@@ -151,11 +158,13 @@ PackOutcome pack(const PackRequest& request) {
     kvx::platform::TempOutput output;
     // Nothing is written yet: a folder that takes no file is bad input like the others.
     if (!output.create(target, error)) return refused(error);
-    FileSink sink(output.file());
-    std::vector<unsigned char> buffer(COPY_BUFFER_SIZE);
-    if (!sink.appendFrom(stubFile, 0, stubSize, buffer.data(), buffer.size())) {
-        return writeFailed("copying stub " + stubPath + " failed: " +
-                           (stubFile.lastError().empty() ? sink.lastError() : stubFile.lastError()));
+    // A Windows launcher's checksum covers every byte of the file: those pass through the image
+    // writer, which sums them; the Linux launcher's output may be copied inside the kernel.
+    ImageWriter image(output.file());
+    FileSink plain(output.file());
+    ByteSink& sink = stub.needsChecksum() ? static_cast<ByteSink&>(image) : plain;
+    if (!sink.write(stub.bytes().data(), stub.bytes().size())) {
+        return writeFailed("write failed: " + sink.lastError());
     }
     ArchiveWriter writer(sink, stubSize);
     for (const MergedEntry& merged : plan.entries) {
@@ -172,8 +181,8 @@ PackOutcome pack(const PackRequest& request) {
     if (!writer.writeTail(std::string(placed.bytes.begin(), placed.bytes.end()) + comment, error)) {
         return writeFailed(error);
     }
+    if (stub.needsChecksum() && !stub.seal(image, error)) return writeFailed(error);
     // On Windows an open input cannot be replaced: the output may be one of them.
-    (void)stubFile.close();
     for (ArchiveInput& input : inputs) (void)input.file.close();
     if (!output.commit(error)) return writeFailed(error);
     // Only once written: a refusal stays the one line it is.

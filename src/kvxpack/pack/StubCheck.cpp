@@ -75,7 +75,7 @@ StubKind stubKind(ByteSource& stub) {
 bool checkStub(ByteSource& stub, StubArch arch, bool archGiven, std::string& error) {
     const StubKind kind = stubKind(stub);
     if (kind == StubKind::Unknown) {
-        error = "not a launcher: neither a Windows PE image for x86 or x64 nor an x86-64 ELF program";
+        error = "not a launcher: not a PE image for x86 or x64, nor an x86-64 ELF program";
         return false;
     }
     if (archGiven && kind != required(arch)) {

@@ -51,7 +51,7 @@ void appendCommonFields(std::string& out, const ZipEntry& entry, bool zip64, boo
 
 }  // namespace
 
-ArchiveWriter::ArchiveWriter(ByteSink& out, std::uint64_t base) : out_(out), position_(base) {
+ArchiveWriter::ArchiveWriter(ByteSink& out, std::uint64_t base) : out_(out), base_(base), position_(base) {
     buffer_.reserve(WRITE_BUFFER_SIZE);
 }
 
@@ -100,7 +100,7 @@ bool ArchiveWriter::add(const ZipEntry& entry, ByteSource& source, std::string& 
     append16(header, static_cast<std::uint16_t>(extra.size()));
     header += entry.name;
     header += extra;
-    written_.push_back({&entry, position_});
+    written_.push_back({&entry, position_ - base_});
     if (!put(header.data(), header.size(), error)) return false;
 
     if (const unsigned char* bytes = source.bytes()) {
@@ -132,7 +132,8 @@ bool ArchiveWriter::add(const ZipEntry& entry, ByteSource& source, std::string& 
 }
 
 bool ArchiveWriter::finishDirectory(EndRecord& record, std::string& error) {
-    const std::uint64_t directoryStart = position_;
+    const std::uint64_t directoryAt = position_;
+    const std::uint64_t directoryStart = directoryAt - base_;  // as recorded: within the archive
     for (const Written& written : written_) {
         const ZipEntry& entry = *written.entry;
         std::string zip64;
@@ -163,7 +164,7 @@ bool ArchiveWriter::finishDirectory(EndRecord& record, std::string& error) {
         header += entry.comment;
         if (!put(header.data(), header.size(), error)) return false;
     }
-    const std::uint64_t directorySize = position_ - directoryStart;
+    const std::uint64_t directorySize = position_ - directoryAt;
     const std::uint64_t count = written_.size();
     const bool zip64 = count >= ZIP16_LIMIT || directorySize >= ZIP32_LIMIT || directoryStart >= ZIP32_LIMIT;
     record = EndRecord{};
@@ -182,7 +183,7 @@ bool ArchiveWriter::finishDirectory(EndRecord& record, std::string& error) {
         append64(tail, directoryStart);
         append32(tail, ZIP64_LOCATOR_SIGNATURE);
         append32(tail, 0);
-        append64(tail, zip64End);  // a position in the file, which is what Java's reader takes
+        append64(tail, zip64End);  // a position in the file: Java's reader takes it so (others look just before)
         append32(tail, 1);
         if (!put(tail.data(), tail.size(), error)) return false;
         record.zip64 = true;
@@ -200,8 +201,9 @@ bool ArchiveWriter::finishDirectory(EndRecord& record, std::string& error) {
     writeLe16(bytes + END_COMMENT_LENGTH_AT, 0);
     record.offset = position_;
     record.entryCount = count;
-    record.directoryStart = directoryStart;
+    record.directoryStart = directoryAt;
     record.directorySize = directorySize;
+    record.prefix = base_;
     return true;
 }
 

@@ -2,8 +2,10 @@
 // ArchiveWriter: writes a ZIP archive entry by entry into the output's sink. Each entry's
 // data is copied raw from its source; its local header and central directory entry are
 // written afresh from the same values (fixed time stamp, sizes in the headers rather than in
-// a data descriptor, Zip64 fields where a value needs them), and offsets count from the
-// output file's first byte, so readers need not guess at bytes in front.
+// a data descriptor, Zip64 fields where a value needs them). Offsets count from the archive's
+// first byte, as in a plain archive: readers take the stub for bytes in front. Java checks that
+// the first local header stands where the directory's offset says, even after a signing tool
+// appended a certificate table; file positions would fail that check.
 
 #include <cstdint>
 #include <string>
@@ -45,6 +47,7 @@ private:
     bool flush(std::string& error);
 
     ByteSink& out_;
+    std::uint64_t base_;
     std::uint64_t position_;
     std::vector<unsigned char> buffer_;
     std::vector<unsigned char> copyBuffer_;
