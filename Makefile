@@ -21,11 +21,12 @@ bootstrap: $(STAMP)
 build/%/build.ninja: CMakeLists.txt CMakePresets.json | $(STAMP)
 	cmake --preset $* >/dev/null
 
-host: build/host/build.ninja
+# kvxpack carries the runtime classes inside itself: the jar comes first.
+host: build/host/build.ninja build/java/kvx-runtime.jar
 	cmake --build build/host -j $(JOBS)
-win32: build/win32/build.ninja
+win32: build/win32/build.ninja build/java/kvx-runtime.jar
 	cmake --build build/win32 -j $(JOBS)
-win64: build/win64/build.ninja
+win64: build/win64/build.ninja build/java/kvx-runtime.jar
 	cmake --build build/win64 -j $(JOBS)
 
 JAVA_SOURCES := $(wildcard src/java/com/quorvane/kvx/*.java)

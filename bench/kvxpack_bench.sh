@@ -1,56 +1,76 @@
 #!/usr/bin/env bash
-# kvxpack on a 256 MiB archive: wall time against `cp` of the same bytes (median of several
-# runs) and peak memory (maximum resident set). Goals: within 2x of cp, under 64 MiB.
+# kvxpack on a 256 MiB archive, and merging two 128 MiB archives: wall time against `cp` of
+# the same number of bytes (median of several runs) and peak memory (maximum resident set).
+# Goals: within 1.3x of cp, under 64 MiB.
 #   bench/kvxpack_bench.sh [RUNS]      (KVXPACK=path/to/kvxpack to measure another build)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 kvxpack=${KVXPACK:-$root/build/host/kvxpack}
+stub=${KVX_STUB:-$root/build/host/kvx}
 runs=${1:-7}
 [ -x "$kvxpack" ] || { echo "kvxpack_bench: $kvxpack is not built" >&2; exit 1; }
+[ -f "$stub" ] || { echo "kvxpack_bench: $stub is not built" >&2; exit 1; }
 [ -x /usr/bin/time ] || { echo "kvxpack_bench: /usr/bin/time is missing" >&2; exit 1; }
 
 work=$(mktemp -d "$root/build/kvxpack-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-# 64 stored entries of 4 MiB random bytes: a jar-like archive of 256 MiB that does not compress.
-/usr/bin/python3 - "$work/app.jar" <<'PY'
+# Stored entries of 4 MiB random bytes (jar-like archives that do not compress), plus many
+# small deflated ones as real jars have: 256 MiB in one archive, and 2 x 128 MiB.
+/usr/bin/python3 - "$work" <<'PY'
 import os, sys, zipfile
-with zipfile.ZipFile(sys.argv[1], "w", zipfile.ZIP_STORED) as archive:
-    for i in range(64):
-        archive.writestr(f"lib/part{i:02}.bin", os.urandom(4 << 20))
+def make(path, parts, prefix):
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_STORED) as archive:
+        for i in range(parts):
+            archive.writestr(f"{prefix}/part{i:02}.bin", os.urandom(4 << 20))
+        for i in range(2000):
+            archive.writestr(f"{prefix}/c/C{i}.class", os.urandom(64) * 20, zipfile.ZIP_DEFLATED)
+make(os.path.join(sys.argv[1], "app.jar"), 64, "app")
+make(os.path.join(sys.argv[1], "one.jar"), 32, "one")
+make(os.path.join(sys.argv[1], "two.jar"), 32, "two")
 PY
-# A stand-in Linux launcher (copied as it is): the ELF magic, then random bytes.
-{ printf '\177ELF'; head -c 300000 /dev/urandom; } > "$work/stub"
-jar_mib=$(( $(stat -c %s "$work/app.jar") / 1048576 ))
+cat "$work/one.jar" "$work/two.jar" > "$work/both.bin"
 
 now_ns() { date +%s%N; }
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
-
-cp_times=() pack_times=()
-for _ in $(seq "$runs"); do
-  rm -f "$work/copy" "$work/out"
-  start=$(now_ns); cp "$work/app.jar" "$work/copy"; end=$(now_ns)
-  cp_times+=($(( (end - start) / 1000 )))
-  start=$(now_ns)
-  "$kvxpack" --stub "$work/stub" --jar "$work/app.jar" --main app.Main -o "$work/out"
-  end=$(now_ns)
-  pack_times+=($(( (end - start) / 1000 )))
-done
-cp_us=$(printf '%s\n' "${cp_times[@]}" | median)
-pack_us=$(printf '%s\n' "${pack_times[@]}" | median)
-
-rm -f "$work/out" "$work/copy"
-pack_kib=$(/usr/bin/time -f %M "$kvxpack" --stub "$work/stub" --jar "$work/app.jar" --main app.Main -o "$work/out" 2>&1 >/dev/null | tail -1)
-cp_kib=$(/usr/bin/time -f %M cp "$work/app.jar" "$work/copy" 2>&1 >/dev/null | tail -1)
-
-ratio=$(awk -v p="$pack_us" -v c="$cp_us" 'BEGIN { printf "%.2f", p / c }')
-echo "kvxpack_bench: archive ${jar_mib} MiB, median of $runs runs"
-echo "  cp       $(awk -v t="$cp_us" 'BEGIN { printf "%8.1f ms", t / 1000 }')   max RSS ${cp_kib} KiB"
-echo "  kvxpack  $(awk -v t="$pack_us" 'BEGIN { printf "%8.1f ms", t / 1000 }')   max RSS ${pack_kib} KiB"
-echo "  time ratio kvxpack/cp = $ratio (goal <= 2.00)"
-echo "  peak memory = $(( pack_kib / 1024 )) MiB (goal < 64 MiB)"
 status=0
-awk -v r="$ratio" 'BEGIN { exit !(r <= 2.0) }' || { echo "  GOAL MISSED: time"; status=1; }
-[ "$pack_kib" -lt $(( 64 * 1024 )) ] || { echo "  GOAL MISSED: memory"; status=1; }
+
+measure() {  # name, file cp copies, kvxpack arguments...
+  local name=$1 copy_of=$2
+  shift 2
+  local cp_times=() pack_times=() start end
+  # One untimed run of each first: inputs in the page cache for both.
+  cp "$copy_of" "$work/copy"
+  "$kvxpack" --stub "$stub" "$@" --main app.Main -o "$work/out"
+  for _ in $(seq "$runs"); do
+    # Each timed command starts with no dirty pages left by the other (write-back would
+    # throttle whichever runs second).
+    rm -f "$work/copy" "$work/out"; sync
+    start=$(now_ns); cp "$copy_of" "$work/copy"; end=$(now_ns)
+    cp_times+=($(( (end - start) / 1000 )))
+    rm -f "$work/copy"; sync
+    start=$(now_ns)
+    "$kvxpack" --stub "$stub" "$@" --main app.Main -o "$work/out"
+    end=$(now_ns)
+    pack_times+=($(( (end - start) / 1000 )))
+  done
+  local cp_us pack_us pack_kib cp_kib ratio
+  cp_us=$(printf '%s\n' "${cp_times[@]}" | median)
+  pack_us=$(printf '%s\n' "${pack_times[@]}" | median)
+  rm -f "$work/out" "$work/copy"
+  pack_kib=$(/usr/bin/time -f %M "$kvxpack" --stub "$stub" "$@" --main app.Main -o "$work/out" 2>&1 >/dev/null | tail -1)
+  cp_kib=$(/usr/bin/time -f %M cp "$copy_of" "$work/copy" 2>&1 >/dev/null | tail -1)
+  ratio=$(awk -v p="$pack_us" -v c="$cp_us" 'BEGIN { printf "%.2f", p / c }')
+  echo "kvxpack_bench: $name ($(( $(stat -c %s "$copy_of") / 1048576 )) MiB), median of $runs runs"
+  echo "  cp       $(awk -v t="$cp_us" 'BEGIN { printf "%8.1f ms", t / 1000 }')   max RSS ${cp_kib} KiB"
+  echo "  kvxpack  $(awk -v t="$pack_us" 'BEGIN { printf "%8.1f ms", t / 1000 }')   max RSS ${pack_kib} KiB"
+  echo "  time ratio kvxpack/cp = $ratio (goal <= 1.30)"
+  echo "  peak memory = $(( pack_kib / 1024 )) MiB (goal < 64 MiB)"
+  awk -v r="$ratio" 'BEGIN { exit !(r <= 1.3) }' || { echo "  GOAL MISSED: time"; status=1; }
+  [ "$pack_kib" -lt $(( 64 * 1024 )) ] || { echo "  GOAL MISSED: memory"; status=1; }
+}
+
+measure "one archive" "$work/app.jar" --jar "$work/app.jar"
+measure "two archives merged" "$work/both.bin" --jar "$work/one.jar" --jar "$work/two.jar"
 [ $status -eq 0 ] && echo "  goals met"
 exit $status

@@ -1,4 +1,4 @@
-// kvxpack: puts a kvx executable together from a launcher stub, an application archive and
+// kvxpack: puts a kvx executable together from a launcher stub, application archives and
 // configuration lines.
 
 #include <cstdio>
@@ -7,6 +7,12 @@
 #include "cli/CommandLine.h"
 #include "inspect/Inspector.h"
 #include "pack/Packer.h"
+
+#ifdef _WIN32
+// Arguments are file names and configuration values: the C runtime must not expand wildcards.
+extern "C" int _dowildcard;
+int _dowildcard = 0;
+#endif
 
 int main(int argc, char** argv) {
     kvxpack::PackRequest request;

@@ -2,8 +2,9 @@
 passes, the class path, the runtime's life cycle and every failure message."""
 import os
 import subprocess
+import zipfile
 
-from conftest import JDK, clean_env, properties
+from conftest import JDK, KVXPACK, STUB, clean_env, properties, require
 
 NOT_FOUND = "Java Runtime Environment not found."
 
@@ -110,8 +111,15 @@ def test_missing_main_class_and_missing_main_method(pack, run):
     assert "NoSuchMethodError" in nomain.stderr
     assert "The main startup class is not valid, main method missing." in nomain.stderr
 
-    nothing = run(pack(name="nothing", main=None))
-    assert "The main startup class could not be found." in nothing.stderr
+    # kvxpack refuses an executable without a main class: the line is blanked afterwards.
+    nothing = pack(name="nothing", main="app.Props")
+    with open(nothing, "r+b") as f:
+        data = f.read()
+        line = data.rfind(b"mainclass app.Props\r\n")
+        assert line > len(data) - 64 and data.endswith(b"\r\n\0")
+        f.seek(line)
+        f.write(b"#" * 19 + b"\r\n")
+    assert "The main startup class could not be found." in run(nothing).stderr
 
 
 def test_minimum_version(pack, run):
@@ -200,3 +208,23 @@ def test_java_reads_classes_from_the_packed_executable_directly(pack, tmp_path):
     result = subprocess.run([f"{JDK}/bin/java", "-cp", exe, "app.Props", "x"], capture_output=True, text=True,
                             timeout=60, env=clean_env())
     assert "arg0=[x]" in result.stdout
+
+
+def test_jars_merged_by_kvxpack_run_as_one_application(run, jars, tmp_path):
+    # app.jar needs lib.jar's classes: merged into the executable, no class path line is needed,
+    # and the runtime classes come along.
+    with zipfile.ZipFile(jars["app"]) as app:
+        manifest_jar = tmp_path / "main.jar"
+        with zipfile.ZipFile(manifest_jar, "w") as out:
+            out.writestr("META-INF/MANIFEST.MF", "Manifest-Version: 1.0\r\nMain-Class: app.UsesLib\r\n\r\n")
+            for name in app.namelist():
+                if name != "META-INF/MANIFEST.MF":
+                    out.writestr(name, app.read(name))
+    exe = str(tmp_path / "merged")
+    subprocess.run([require(KVXPACK), "--stub", require(STUB), "--jar", str(manifest_jar), "--jar", jars["lib"],
+                    "-o", exe], check=True, timeout=60)
+    result = run(exe)
+    assert result.returncode == 0, result.stderr
+    assert "lib says hello from lib" in result.stdout, result.stderr
+    with zipfile.ZipFile(exe) as packed:
+        assert "com/quorvane/kvx/SystemTray.class" in packed.namelist()

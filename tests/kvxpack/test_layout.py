@@ -1,9 +1,14 @@
-"""What kvxpack writes: stub, archive unchanged, end record, configuration text as comment."""
+"""What kvxpack writes: stub, one archive, end record, configuration text as comment."""
+import io
 import os
 import stat
 import struct
+import zipfile
 
-from conftest import END_SIGNATURE, end_record_offset, launcher_text, make_zip
+import pytest
+
+from conftest import (END_SIGNATURE, closed, launcher_text, make_zip, raw_entries, read_archive, runtime_class_names,
+                      runtime_jar)
 
 ALL_OPTIONS = [
     ("--option", "-Xmx64m"), ("--main", "app.Main"), ("--property", "app.mode=test=1"),
@@ -11,20 +16,48 @@ ALL_OPTIONS = [
     ("--libs", "lib"), ("--jvmdll", "jre\\bin\\server\\jvm.dll"), ("--jre-order", "ecsi"),
     ("--forcecwd", "."), ("--libs", "more libs"),
 ]
+
+
+def config_with_main(folder):
+    path = folder / "main.cfg"
+    path.write_bytes(b"mainclass from.Config\n")
+    return path
+
+
 KEYS = {"--option": "option", "--main": "mainclass", "--property": "property", "--minjre": "minjre",
         "--classpath": "classpath", "--libs": "libs", "--jvmdll": "jvmdll", "--jre-order": "jre_order",
         "--forcecwd": "forcecwd"}
 
 
 
-def check_layout(out_bytes, stub_bytes, jar_bytes, text):
-    """The whole file is predictable from its inputs."""
-    record_at = end_record_offset(jar_bytes)
-    # A zero byte closes the text when the launcher's window has room for it.
-    comment = text + (b"\0" if len(text) < 51200 else b"")
-    expected = (stub_bytes + jar_bytes[:record_at + 20] + struct.pack("<H", len(comment)) + comment)
-    assert out_bytes == expected
-    assert launcher_text(out_bytes) == comment
+FIXED_TIME, FIXED_DATE = 0, 0x21  # 1980-01-01 00:00
+
+
+def check_layout(out_bytes, stub_bytes, jar, text, jar_entries=None):
+    """The stub, then one archive with the jar's entries copied raw and the runtime classes,
+    every header rewritten alike, offsets counting from the archive's start (the stub is bytes
+    in front), and the text, closed by a zero byte, as the end record's comment."""
+    assert out_bytes.startswith(stub_bytes)
+    archive = read_archive(out_bytes)
+    assert archive["shift"] == len(stub_bytes)
+    entries = archive["entries"]
+    assert entries[0]["local_offset"] == len(stub_bytes)
+    expected = jar_entries if jar_entries is not None else raw_entries(jar)
+    runtime = raw_entries(runtime_jar())
+    names = [e["name"] for e in entries]
+    assert names == list(expected) + runtime_class_names()
+    for e in entries:
+        method, crc, raw = expected.get(e["name"]) or runtime[e["name"]]
+        assert (e["method"], e["crc"], e["raw"]) == (method, crc, raw), e["name"]
+        assert (e["time"], e["date"]) == (FIXED_TIME, FIXED_DATE)
+        assert e["flags"] & 0x8 == 0
+        assert e["local"] == (e["flags"], e["method"], FIXED_TIME, FIXED_DATE, e["crc"], len(e["name"]),
+                              e["name"].encode())
+    assert archive["comment"] == closed(text)
+    assert struct.unpack_from("<H", out_bytes, archive["record_at"] + 20) == (len(closed(text)),)
+    assert launcher_text(out_bytes) == closed(text)
+    with zipfile.ZipFile(io.BytesIO(out_bytes)) as packed:
+        assert packed.testzip() is None
 
 
 def test_every_option_becomes_one_line_in_command_line_order(run, stub, jar, tmp_path):
@@ -34,7 +67,7 @@ def test_every_option_becomes_one_line_in_command_line_order(run, stub, jar, tmp
     assert result.returncode == 0, result.stderr
     assert result.stderr == b""
     text = b"".join(f"{KEYS[o]} {v}\r\n".encode() for o, v in ALL_OPTIONS)
-    check_layout(out.read_bytes(), stub.read_bytes(), jar.read_bytes(), text)
+    check_layout(out.read_bytes(), stub.read_bytes(), jar, text)
 
 
 def test_default_order_is_every_method_and_new_forms_are_accepted(run, stub, jar, tmp_path):
@@ -43,24 +76,25 @@ def test_default_order_is_every_method_and_new_forms_are_accepted(run, stub, jar
     # --config line still wins (the launcher takes the first).
     result = run("--stub", stub, "--jar", jar, "--main", "a.B", "--minjre", "17", "-o", out, default_order=True)
     assert result.returncode == 0, result.stderr
-    check_layout(out.read_bytes(), stub.read_bytes(), jar.read_bytes(),
+    check_layout(out.read_bytes(), stub.read_bytes(), jar,
                  b"mainclass a.B\r\nminjre 17\r\njre_order cbjvsie\r\n")
     for order in ("cbjvsie", "VJB", "b"):
-        assert run("--stub", stub, "--jar", jar, "--jre-order", order, "-o", out).returncode == 0, order
-        check_layout(out.read_bytes(), stub.read_bytes(), jar.read_bytes(), b"jre_order %s\r\n" % order.encode())
+        assert run("--stub", stub, "--jar", jar, "--main", "a.B", "--jre-order", order, "-o", out).returncode == 0
+        check_layout(out.read_bytes(), stub.read_bytes(), jar, b"mainclass a.B\r\njre_order %s\r\n" % order.encode())
     # An empty order writes no line at all: the launcher's classic csie.
-    assert run("--stub", stub, "--jar", jar, "--jre-order", "", "-o", out, default_order=True).returncode == 0
-    check_layout(out.read_bytes(), stub.read_bytes(), jar.read_bytes(), b"")
+    assert run("--stub", stub, "--jar", jar, "--main", "a.B", "--jre-order", "", "-o", out,
+               default_order=True).returncode == 0
+    check_layout(out.read_bytes(), stub.read_bytes(), jar, b"mainclass a.B\r\n")
 
 
 def test_equals_form_and_no_options_give_the_same_layout(run, stub, jar, tmp_path):
     out = tmp_path / "out.exe"
     result = run("--stub=" + str(stub), "--jar=" + str(jar), "--main=a.B", "--output=" + str(out))
     assert result.returncode == 0, result.stderr
-    check_layout(out.read_bytes(), stub.read_bytes(), jar.read_bytes(), b"mainclass a.B\r\n")
+    check_layout(out.read_bytes(), stub.read_bytes(), jar, b"mainclass a.B\r\n")
     bare = tmp_path / "bare.exe"
-    assert run("--stub", stub, "--jar", jar, "-o", bare).returncode == 0
-    check_layout(bare.read_bytes(), stub.read_bytes(), jar.read_bytes(), b"")
+    assert run("--stub", stub, "--jar", jar, "--config", config_with_main(tmp_path), "-o", bare).returncode == 0
+    check_layout(bare.read_bytes(), stub.read_bytes(), jar, b"mainclass from.Config\r\n")
 
 
 def test_existing_archive_comment_is_replaced(run, stub, tmp_path):
@@ -69,8 +103,7 @@ def test_existing_archive_comment_is_replaced(run, stub, tmp_path):
     assert run("--stub", stub, "--jar", jar, "--main", "x.Y", "-o", out).returncode == 0
     data = out.read_bytes()
     assert b"an old comment" not in data
-    check_layout(data, stub.read_bytes(), jar.read_bytes()[:-len(b"an old comment that goes away")],
-                 b"mainclass x.Y\r\n")
+    check_layout(data, stub.read_bytes(), jar, b"mainclass x.Y\r\n")
 
 
 def test_signature_inside_existing_comment_does_not_fool_the_search(run, stub, tmp_path):
@@ -81,10 +114,8 @@ def test_signature_inside_existing_comment_does_not_fool_the_search(run, stub, t
     out = tmp_path / "out.exe"
     result = run("--stub", stub, "--jar", jar, "--main", "x.Y", "-o", out)
     assert result.returncode == 0, result.stderr
-    jar_bytes = jar.read_bytes()
-    real_record = len(jar_bytes) - 22 - len(fake)
-    assert out.read_bytes() == (stub.read_bytes() + jar_bytes[:real_record + 20] + struct.pack("<H", 16)
-                                + b"mainclass x.Y\r\n\0")
+    plain = make_zip(tmp_path / "plain.jar")  # the same entries, read without the trap
+    check_layout(out.read_bytes(), stub.read_bytes(), jar, b"mainclass x.Y\r\n", raw_entries(plain))
 
 
 def test_config_file_lines_come_first_with_crlf(run, stub, jar, tmp_path):
@@ -97,7 +128,7 @@ def test_config_file_lines_come_first_with_crlf(run, stub, jar, tmp_path):
     assert result.returncode == 0, result.stderr
     text = (b"option -Xss1m\r\nproperty a=b\r\nlibs x\r\n\r\n# note\tkept as is\r\n"
             b"mainclass m.Main\r\noption -Dz=1\r\n")
-    check_layout(out.read_bytes(), stub.read_bytes(), jar.read_bytes(), text)
+    check_layout(out.read_bytes(), stub.read_bytes(), jar, text)
 
 
 def test_existing_output_is_replaced_and_marked_executable(run, stub, jar, tmp_path):
@@ -105,14 +136,14 @@ def test_existing_output_is_replaced_and_marked_executable(run, stub, jar, tmp_p
     out.write_bytes(b"previous content" * 1000)
     os.chmod(out, 0o600)
     assert run("--stub", stub, "--jar", jar, "--main", "a.B", "-o", out).returncode == 0
-    check_layout(out.read_bytes(), stub.read_bytes(), jar.read_bytes(), b"mainclass a.B\r\n")
+    check_layout(out.read_bytes(), stub.read_bytes(), jar, b"mainclass a.B\r\n")
     mode = out.stat().st_mode
     assert mode & stat.S_IXUSR and mode & stat.S_IRUSR
     assert sorted(p.name for p in tmp_path.iterdir()) == ["app.jar", "out.exe", "stub.bin"]
 
 
 def test_relative_output_in_current_folder(run, stub, jar, tmp_path):
-    result = run("--stub", stub, "--jar", jar, "-o", "here.exe", cwd=tmp_path)
+    result = run("--stub", stub, "--jar", jar, "--main", "a.B", "-o", "here.exe", cwd=tmp_path)
     assert result.returncode == 0, result.stderr
     assert (tmp_path / "here.exe").read_bytes().startswith(stub.read_bytes())
     assert not [p for p in tmp_path.iterdir() if "kvxpack" in p.name]
@@ -129,14 +160,22 @@ def test_text_of_exactly_51200_bytes_is_accepted_and_found_whole(run, stub, jar,
     assert result.returncode == 0, result.stderr
     text = line * 51 + filler + main
     assert len(text) == 51200
-    check_layout(out.read_bytes(), stub.read_bytes(), jar.read_bytes(), text)
+    check_layout(out.read_bytes(), stub.read_bytes(), jar, text)
+
+
+@pytest.mark.parametrize("value", ["17", "1.8", "8", "2147483647.0", "017.09"])
+def test_minjre_takes_a_major_alone_or_with_a_minor(value, run, stub, jar, tmp_path):
+    out = tmp_path / "out.exe"
+    result = run("--stub", stub, "--jar", jar, "--main", "a.B", "--minjre", value, "-o", out)
+    assert result.returncode == 0, result.stderr
+    assert launcher_text(out.read_bytes()) == closed(f"mainclass a.B\r\nminjre {value}\r\n".encode())
 
 
 def test_cds_switch_stands_alone_or_takes_auto_or_off(run, stub, jar, tmp_path):
     for args, text in ((["--cds", "--main", "a.B"], b"cds auto\r\nmainclass a.B\r\n"),
                        (["--main", "a.B", "--cds=off"], b"mainclass a.B\r\ncds off\r\n"),
-                       (["--cds=auto"], b"cds auto\r\n")):
+                       (["--cds=auto", "--main", "a.B"], b"cds auto\r\nmainclass a.B\r\n")):
         out = tmp_path / "out.exe"
         result = run("--stub", stub, "--jar", jar, *args, "-o", out)
         assert result.returncode == 0, result.stderr
-        check_layout(out.read_bytes(), stub.read_bytes(), jar.read_bytes(), text)
+        check_layout(out.read_bytes(), stub.read_bytes(), jar, text)

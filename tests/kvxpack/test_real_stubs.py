@@ -4,7 +4,7 @@ import zipfile
 
 import pytest
 
-from conftest import kvxpack_path, launcher_text
+from conftest import kvxpack_path, launcher_text, read_archive
 
 # kvxpack lives in build/<preset>/; the stubs in build/host, build/win32 and build/win64.
 # Without --arch: the 64-bit Windows launcher.
@@ -22,9 +22,11 @@ def test_built_stub_is_taken_by_arch(arch, run, hello_jar, tmp_path):
     data = out.read_bytes()
     stub_bytes = stub.read_bytes()
     assert launcher_text(data) == b"mainclass hello.Main\r\n\0"
+    archive = read_archive(data)
+    # The archive starts where the (possibly edited) stub ends; its offsets count from there.
+    assert archive["entries"][0]["local_offset"] == archive["shift"]
     if arch == "host":
-        assert data[:len(stub_bytes)] == stub_bytes
-        assert data[len(stub_bytes):].startswith(hello_jar.read_bytes()[:64])
+        assert data[:len(stub_bytes)] == stub_bytes and archive["shift"] == len(stub_bytes)
     else:
         # The Windows launcher gains a manifest; everything in front of its resources stays.
         pe = struct.unpack_from("<I", stub_bytes, 0x3C)[0]
@@ -33,21 +35,20 @@ def test_built_stub_is_taken_by_arch(arch, run, hello_jar, tmp_path):
         first_raw = min(struct.unpack_from("<I", stub_bytes, pe + 24 + 224 + (16 if arch != "x86" else 0) + 20)[0],
                         4096)
         assert data[first_raw:first_raw + 4096] == stub_bytes[first_raw:first_raw + 4096]
-        assert hello_jar.read_bytes()[:64] in data
     with zipfile.ZipFile(out) as packed:
         assert "hello/Main.class" in packed.namelist()
 
 
 def test_explicit_stub_wins_over_arch(run, stub, jar, tmp_path):
     out = tmp_path / "app.exe"
-    assert run("--arch", "x86", "--stub", stub, "--jar", jar, "-o", out).returncode == 0
+    assert run("--arch", "host", "--stub", stub, "--jar", jar, "--main", "a.B", "-o", out).returncode == 0
     assert out.read_bytes().startswith(stub.read_bytes())
 
 
 @pytest.mark.parametrize("arch", ["x86", "x64"])
 def test_console_takes_the_console_launcher(arch, run, jar, tmp_path):
     out = tmp_path / "cli.exe"
-    assert run("--arch", arch, "--console", "--jar", jar, "-o", out).returncode == 0
+    assert run("--arch", arch, "--console", "--jar", jar, "--main", "a.B", "-o", out).returncode == 0
     data = out.read_bytes()
     pe = struct.unpack_from("<I", data, 0x3C)[0]
     assert struct.unpack_from("<H", data, pe + 24 + 68)[0] == 3  # IMAGE_SUBSYSTEM_WINDOWS_CUI

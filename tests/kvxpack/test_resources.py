@@ -156,7 +156,7 @@ def test_inspect_shows_what_was_put_in(run, inputs):
     assert result.returncode == 0, result.stderr
     text = result.stdout.decode()
     for expected in ("launcher: x86, GUI", "  | mainclass app.Main", "  | option -Xmx64m", "main class: app.Main",
-                     "archive: 2 entries", "runtime classes: absent",
+                     "archive: 6 entries", "runtime classes: present (4 classes of com.quorvane.kvx)",
                      "icon group APPICON: 16x16 32x32 48x48 256x256(PNG)", "icon group 7: 16x16 32x32",
                      "bitmap 100: 120x70, 24 bits per pixel", "version record: 1.2.3.4",
                      "ProductName = Kvx Demo \u00e9", "UTF-8 code page", "string table block 1: 3 languages"):
@@ -166,8 +166,8 @@ def test_inspect_shows_what_was_put_in(run, inputs):
 
 def test_console_variant_and_version_numbers(run, inputs):
     out = inputs / "cli.exe"
-    result = run("--arch", "x64", "--console", "--jar", inputs / "app.jar", "--version", "ProductVersion=3.1",
-                 "-o", out)
+    result = run("--arch", "x64", "--console", "--jar", inputs / "app.jar", "--main", "app.Main",
+                 "--version", "ProductVersion=3.1", "-o", out)
     assert result.returncode == 0, result.stderr
     data = out.read_bytes()
     optional, _ = rf.pe_offsets(data)

@@ -1,9 +1,14 @@
 """The Windows build of kvxpack, run under Wine, writes the same bytes as the host build."""
 import os
+import signal
 import subprocess
+import time
+import zipfile
 from pathlib import Path
 
-from conftest import ROOT, kvxpack_path, make_zip
+import pytest
+
+from conftest import ROOT, kvxpack_path, make_zip, sparse_jar
 import resource_files as rf
 
 OLD_OUTPUT = b"an executable from before"
@@ -31,11 +36,81 @@ def test_windows_build_matches_host_build_byte_for_byte(run, stub, tmp_path):
     assert windows.returncode == 0, windows.stderr
     assert (tmp_path / "win.exe").read_bytes() == (tmp_path / "host.exe").read_bytes()
 
-    refused = wine_kvxpack("--stub", "stub.bin", "--jar", "app.cfg", "-o", "win.exe", cwd=tmp_path)
+    refused = wine_kvxpack("--stub", "stub.bin", "--jar", "app.cfg", "--main", "a.B", "-o", "win.exe", cwd=tmp_path)
     assert refused.returncode == 2
-    assert b"kvxpack: " in refused.stderr
+    assert b"kvxpack: app.cfg: not a ZIP archive" in refused.stderr, refused.stderr
     assert (tmp_path / "win.exe").read_bytes() == (tmp_path / "host.exe").read_bytes()
     assert sorted(p.name for p in tmp_path.iterdir()) == ["app.cfg", "app.jar", "host.exe", "stub.bin", "win.exe"]
+
+
+def test_output_may_be_one_of_the_inputs(stub, tmp_path):
+    # Windows cannot replace a file that is still open: the inputs are closed before the move.
+    entries = {"a/One.txt": b"one", "b/Two.txt": b"two"}
+    make_zip(tmp_path / "app.jar", entries)
+    result = wine_kvxpack("--stub", "stub.bin", "--jar", "app.jar", "--main", "a.B", "-o", "app.jar", cwd=tmp_path)
+    assert result.returncode == 0, result.stderr
+    data = (tmp_path / "app.jar").read_bytes()
+    assert data.startswith(stub.read_bytes())
+    with zipfile.ZipFile(tmp_path / "app.jar") as packed:
+        assert {n: packed.read(n) for n in entries} == entries
+    result = wine_kvxpack("--stub", "app.jar", "--jar", "app.jar", "--main", "a.B", "-o", "app.jar", cwd=tmp_path)
+    assert result.returncode == 2 and b"already packed" in result.stderr, result.stderr
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["app.jar", "stub.bin"]
+
+
+def test_device_names_are_not_replaced(stub, tmp_path):
+    make_zip(tmp_path / "app.jar")
+    for device in ("NUL", "con.exe", "\\\\.\\pipe\\kvx"):
+        result = wine_kvxpack("--stub", "stub.bin", "--jar", "app.jar", "--main", "a.B", "-o", device, cwd=tmp_path)
+        assert result.returncode == 2, (device, result.stderr)
+        assert b"is a device; only a regular file is replaced" in result.stderr, result.stderr
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["app.jar", "stub.bin"]
+
+
+def windows_process(token):
+    """The Unix pid of the Windows program whose command line holds `token` (not Wine's
+    start.exe or the wrappers around it)."""
+    for entry in Path("/proc").iterdir():
+        if not entry.name.isdigit():
+            continue
+        try:
+            command = (entry / "cmdline").read_bytes().split(b"\0")
+        except OSError:
+            continue
+        if command and command[0].endswith(b"kvxpack.exe") and token.encode() in b" ".join(command):
+            return int(entry.name)
+    return None
+
+
+def test_ctrl_c_removes_the_temporary_file(stub, tmp_path):
+    sparse_jar(tmp_path / "big.jar", 3 << 30)
+    out_name = f"out-{tmp_path.name}.exe"
+    (tmp_path / out_name).write_bytes(OLD_OUTPUT)
+    exe = Path(os.environ.get("KVXPACK_WIN64", ROOT / "build/win64/kvxpack.exe")).resolve()
+    process = subprocess.Popen([str(ROOT / "tools/wine-run"), "--timeout", "120", str(exe), "--stub", "stub.bin",
+                                "--jar", "big.jar", "--main", "a.B", "-o", out_name], cwd=tmp_path,
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    try:
+        deadline = time.monotonic() + 90
+        pid = None
+        while time.monotonic() < deadline:
+            temporaries = [p for p in tmp_path.iterdir() if p.name.startswith(".")]
+            pid = pid or windows_process(out_name)
+            if pid and temporaries and temporaries[0].stat().st_size > 0:
+                break
+            assert process.poll() is None, process.communicate()
+            time.sleep(0.01)
+        else:
+            pytest.fail("no temporary file appeared")
+        # Wine turns SIGINT into the console's Ctrl-C event.
+        os.kill(pid, signal.SIGINT)
+        process.wait(timeout=60)
+    finally:
+        if process.poll() is None:
+            process.kill()
+            process.wait()
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["big.jar", out_name, "stub.bin"]
+    assert (tmp_path / out_name).read_bytes() == OLD_OUTPUT
 
 
 def test_windows_build_writes_the_same_resources(run, tmp_path):

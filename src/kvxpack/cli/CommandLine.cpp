@@ -1,8 +1,9 @@
 #include "cli/CommandLine.h"
 
+#include <cstdint>
 #include <string_view>
 
-#include "os/FileSystem.h"
+#include "jre/JavaVersion.h"
 #include "stub/ResourceArguments.h"
 
 namespace kvxpack {
@@ -20,7 +21,7 @@ struct OptionSpec {
 
 constexpr OptionSpec OPTIONS[] = {
     {"--stub", Target::Stub, nullptr, false},
-    {"--jar", Target::Jar, nullptr, false},
+    {"--jar", Target::Jar, nullptr, true},
     {"--config", Target::Config, nullptr, false},
     {"--arch", Target::Arch, nullptr, false},
     {"-o", Target::Out, nullptr, false},
@@ -72,35 +73,37 @@ bool isDigits(std::string_view text) {
     return true;
 }
 
-// Each value becomes one line "key value"; refuse what the launcher would read differently.
-bool checkValue(const OptionSpec& spec, const std::string& value, std::string& error) {
-    const std::string what = std::string(spec.name) + " '" + value + "'";
-    if (value.empty()) {
-        error = std::string(spec.name) + " needs a value";
-        return false;
-    }
-    if (value.find_first_of("\r\n") != std::string::npos) {
-        error = std::string(spec.name) + " value contains a line break";
-        return false;
-    }
-    // The launcher skips spaces and one '=' between key and value.
-    if (value[0] == ' ' || value[0] == '=') {
-        error = what + ": a value cannot begin with a space or '='";
-        return false;
-    }
-    const std::string_view key(spec.key);
+// A number of the version text as the launcher reads it: digits that stay within int.
+bool isVersionNumber(std::string_view text, std::int32_t parsed) {
+    if (!isDigits(text)) return false;
+    while (text.size() > 1 && text[0] == '0') text.remove_prefix(1);
+    return text == std::to_string(parsed);
+}
+
+// "17" or "1.8": the launcher's own reader must give back exactly these numbers (a number
+// beyond int stops at its limit there, and would compare differently from what was meant).
+bool isMinimumVersion(const std::string& value) {
+    const kvx::JavaVersion version = kvx::parseJavaVersion(value.c_str());
+    const std::size_t dot = value.find('.');
+    const std::string_view text(value);
+    if (dot == std::string::npos) return isVersionNumber(text, version.major);
+    return isVersionNumber(text.substr(0, dot), version.major) && isVersionNumber(text.substr(dot + 1), version.minor);
+}
+
+bool checkKeyValue(std::string_view key, const std::string& value, const std::string& what, std::string& error) {
     if (key == "property") {
         const std::size_t equals = value.find('=');
-        if (equals == 0 || equals == std::string::npos) {
+        if (equals == std::string::npos) {
             error = what + ": expected NAME=VALUE";
             return false;
         }
+        if (equals == 0) {
+            error = what + ": the property has no name before '='";
+            return false;
+        }
     } else if (key == "minjre") {
-        // The launcher reads "major.minor" and takes a missing minor as 0: "1.8" and "17".
-        const std::size_t dot = value.find('.');
-        if (!isDigits(std::string_view(value).substr(0, dot)) ||
-            (dot != std::string::npos && !isDigits(std::string_view(value).substr(dot + 1, 1)))) {
-            error = what + ": expected MAJOR or MAJOR.MINOR, for example 17 or 1.8";
+        if (!isMinimumVersion(value)) {
+            error = what + ": expected MAJOR or MAJOR.MINOR, numbers up to 2147483647, for example 17 or 1.8";
             return false;
         }
     } else if (key == "cds") {
@@ -113,6 +116,35 @@ bool checkValue(const OptionSpec& spec, const std::string& value, std::string& e
             error = what + ": use the letters c, b, j, v, s, i and e";
             return false;
         }
+    } else if (key == "mainclass") {
+        // A class name holds no white space; the launcher would look for the class with it.
+        for (unsigned char c : value) {
+            if (c <= ' ' || c == 0x7F) {
+                error = what + ": a class name cannot contain white space or control characters";
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+// Each value becomes one line "key value"; refuse what the launcher would read differently.
+bool checkValue(const OptionSpec& spec, const std::string& value, std::string& error) {
+    const std::string what = std::string(spec.name) + " '" + value + "'";
+    if (value.empty()) {
+        error = std::string(spec.name) + " needs a value";
+        return false;
+    }
+    if (value.find_first_of("\r\n") != std::string::npos) {
+        error = std::string(spec.name) + " value contains a line break";
+        return false;
+    }
+    // The key's own rules first, so each refusal names the real problem.
+    if (!checkKeyValue(spec.key, value, what, error)) return false;
+    // The launcher skips spaces and one '=' between key and value.
+    if (value[0] == ' ' || value[0] == '=') {
+        error = what + ": a value cannot begin with a space or '='";
+        return false;
     }
     return true;
 }
@@ -181,11 +213,16 @@ bool parseCommandLine(int argc, const char* const* argv, PackRequest& request, s
         bool ok = true;
         switch (spec->target) {
             case Target::Stub: ok = setOnce(request.stubPath, *spec, value, error); break;
-            case Target::Jar: ok = setOnce(request.jarPath, *spec, value, error); break;
+            case Target::Jar:
+                ok = !value.empty();
+                if (ok) request.jarPaths.push_back(value);
+                else error = std::string(spec->name) + " needs a value";
+                break;
             case Target::Config: ok = setOnce(request.configPath, *spec, value, error); break;
             case Target::Out: ok = setOnce(request.outPath, *spec, value, error); break;
             case Target::Arch:
                 ok = setOnce(archText, *spec, value, error) && parseArch(value, request.arch, error);
+                request.archGiven = true;
                 break;
             case Target::Resource: ok = addResourceOption(spec->name, value, request.resources, error); break;
             case Target::Inspect: ok = setOnce(request.inspectPath, *spec, value, error); break;
@@ -212,7 +249,7 @@ bool parseCommandLine(int argc, const char* const* argv, PackRequest& request, s
         if (!ok) return false;
     }
     if (!request.inspectPath.empty()) {
-        if (!request.jarPath.empty() || !request.outPath.empty() || !request.stubPath.empty() ||
+        if (!request.jarPaths.empty() || !request.outPath.empty() || !request.stubPath.empty() ||
             !request.configPath.empty() || !request.entries.empty() || !archText.empty() ||
             request.resources.windowsOnly()) {
             error = "--inspect takes no other arguments";
@@ -224,7 +261,7 @@ bool parseCommandLine(int argc, const char* const* argv, PackRequest& request, s
         error = "--console needs a Windows launcher (--arch x86 or x64)";
         return false;
     }
-    if (request.jarPath.empty()) {
+    if (request.jarPaths.empty()) {
         error = "missing --jar APP.jar";
         return false;
     }
@@ -237,15 +274,16 @@ bool parseCommandLine(int argc, const char* const* argv, PackRequest& request, s
 }
 
 const char* usageText() {
-    return "Usage: kvxpack [--stub STUB] --jar APP.jar [--main CLASS] [--minjre V] [--option O]...\n"
+    return "Usage: kvxpack [--stub STUB] --jar APP.jar [--jar MORE.jar]... [--main CLASS] [--minjre V] [--option O]...\n"
            "               [--property K=V]... [--classpath CP]... [--libs DIR]... [--jvmdll PATH]\n"
            "               [--jre-order ORDER] [--forcecwd DIR] [--cds] [--config FILE] [--arch x86|x64|host]\n"
            "               [--console] [--icon ICO] [--tray-icon ID=ICO]... [--splash BMP]\n"
            "               [--version KEY=VALUE]... [--manifest FILE | --utf8] -o OUT\n"
            "       kvxpack --inspect EXE\n"
            "\n"
-           "Puts a kvx executable together: the stub launcher, then APP.jar byte for byte, then the\n"
-           "archive's end record whose comment is the configuration text.\n"
+           "Puts a kvx executable together: the stub launcher, then one archive holding the entries of\n"
+           "every --jar and the runtime classes com/quorvane/kvx/*.class, then the archive's end record\n"
+           "whose comment is the configuration text.\n"
            "\n"
            "  --stub STUB        launcher to start from (default: the one built beside kvxpack, see --arch)\n"
            "  --arch ARCH        which built launcher serves as stub without --stub:\n"
@@ -254,10 +292,15 @@ const char* usageText() {
            "                       host = <kvxpack dir>/../host/kvx\n"
            "                     default: x64\n"
            "  --console          the console-subsystem launcher (kvxc.exe): standard streams reach the terminal\n"
-           "  --jar APP.jar      the application's classes (a ZIP archive; its comment is replaced)\n"
+           "  --jar APP.jar      the application's classes (a ZIP archive); repeatable: the archives are\n"
+           "                     merged in order, the first entry of a name wins, entries are copied\n"
+           "                     without recompression and get a fixed time stamp; META-INF/MANIFEST.MF\n"
+           "                     comes from the first archive that has one; com/quorvane/kvx/*.class are\n"
+           "                     always kvxpack's own (a warning tells when an input carried others)\n"
            "  --config FILE      configuration lines placed first (line ends become CR LF)\n"
-           "  --main CLASS       line 'mainclass CLASS'   (the class whose main(String[]) runs)\n"
-           "  --minjre V         line 'minjre V'          (lowest Java version: 17, 1.8, 21.0)\n"
+           "  --main CLASS       line 'mainclass CLASS'   (the class whose main(String[]) runs; default:\n"
+           "                     the manifest's Main-Class; refused when --config names another)\n"
+           "  --minjre V         line 'minjre V'          (lowest Java version: 17 or 1.8)\n"
            "  --option O         line 'option O'          (a JVM option; repeatable)\n"
            "  --property K=V     line 'property K=V'      (a system property; repeatable)\n"
            "  --classpath CP     line 'classpath CP'      (';'-separated entries; repeatable)\n"
@@ -268,7 +311,8 @@ const char* usageText() {
            "  --forcecwd DIR     line 'forcecwd DIR'      (working directory, relative to the executable)\n"
            "  --cds              line 'cds auto'          (class-data sharing: an archive per user speeds\n"
            "                     up later starts; --cds=off writes 'cds off')\n"
-           "  -o, --output OUT   the executable to write (replaced only when everything succeeded)\n"
+           "  -o, --output OUT   the executable to write (replaced only when everything succeeded; a link is\n"
+           "                     followed and its target replaced; anything but a regular file is refused)\n"
            "\n"
            "Resources of a Windows launcher (written into its resource section, no Windows tools needed):\n"
            "  --icon ICO         the application icon (every image of the .ico, PNG-compressed ones too)\n"
@@ -286,7 +330,8 @@ const char* usageText() {
            "\n"
            "Lines follow the --config file in command-line order, each ended by CR LF; the text may\n"
            "hold at most 51200 bytes and neither NUL nor the bytes PK\\5\\6.\n"
-           "Exit status: 0 written; 2 refused (bad arguments or input), nothing written; 1 writing OUT failed.\n";
+           "Exit status: 0 written; 2 refused (bad arguments or input, or OUT's folder takes no file),\n"
+           "nothing written; 1 writing OUT failed. An interrupt removes the temporary file.\n";
 }
 
 }  // namespace kvxpack

@@ -34,7 +34,8 @@ struct ResourceOptions {
 struct PackRequest {
     std::string stubPath;                 // empty: the built stub for `arch`
     StubArch arch = StubArch::Host;
-    std::string jarPath;
+    bool archGiven = false;               // --arch was given: the stub must be of that kind
+    std::vector<std::string> jarPaths;    // merged in this order
     std::string configPath;               // empty: no configuration file
     std::string outPath;
     std::vector<ConfigEntry> entries;     // in command-line order

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "os/File.h"
+#include "platform/File.h"
 
 namespace kvxpack {
 
@@ -12,7 +12,7 @@ constexpr std::string_view UTF8_BOM("\xEF\xBB\xBF", 3);
 }  // namespace
 
 bool ConfigText::appendFile(const std::string& path, std::string& error) {
-    File file;
+    kvx::platform::File file;
     std::uint64_t size = 0;
     if (!file.openRead(path) || !file.size(size)) {
         error = "cannot read configuration file " + path + ": " + file.lastError();

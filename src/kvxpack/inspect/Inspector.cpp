@@ -5,11 +5,13 @@
 
 #include "config/EmbeddedConfigText.h"
 #include "ico/BitmapFile.h"
-#include "os/File.h"
+#include "platform/File.h"
 #include "pe/PeImage.h"
 #include "pe/VersionRecord.h"
 
 namespace kvxpack {
+
+using kvx::platform::File;
 
 namespace {
 

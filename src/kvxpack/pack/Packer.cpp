@@ -1,61 +1,96 @@
 #include "pack/Packer.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <vector>
 
+#include "base/AppString.h"
+#include "config/ConfigStore.h"
 #include "config/ConfigText.h"
-#include "os/FileSystem.h"
-#include "os/TempOutput.h"
+#include "pack/ArchiveMerge.h"
 #include "pack/CommentPlacement.h"
+#include "pack/RuntimeClasses.h"
+#include "pack/StubCheck.h"
+#include "platform/File.h"
+#include "platform/FileSystem.h"
+#include "platform/TempOutput.h"
 #include "stub/ImageWriter.h"
 #include "stub/StubImage.h"
+#include "zip/ArchiveWriter.h"
 #include "zip/EndRecord.h"
 
 namespace kvxpack {
 
 namespace {
 
-// The archive is streamed through this buffer, whatever its size.
-constexpr std::size_t COPY_BUFFER_SIZE = 1u << 20;
+using kvx::platform::File;
+using kvx::platform::FileKind;
+
 // The launcher takes the file size as 32 bits; a larger executable would hide its text.
 constexpr std::uint64_t LAUNCHER_FILE_LIMIT = 0xFFFFFFFEu;  // 0xFFFFFFFF reads as "no size"
 
 PackOutcome refused(std::string message) { return {EXIT_REFUSED, std::move(message)}; }
 PackOutcome writeFailed(std::string message) { return {EXIT_WRITE_FAILED, std::move(message)}; }
 
-struct Input {
-    File file;
-    std::uint64_t size = 0;
-};
-
-bool openInput(const std::string& path, Input& input) {
-    return input.file.openRead(path) && input.file.size(input.size);
+// The launcher takes a class name with dots or slashes alike.
+bool sameClass(std::string a, std::string b) {
+    for (char& c : a) c = c == '/' ? '.' : c;
+    for (char& c : b) c = c == '/' ? '.' : c;
+    return a == b;
 }
 
-bool buildText(const PackRequest& request, std::string& text, std::string& error) {
+// The configuration text and the main class it names, as the launcher will read them.
+bool buildText(const PackRequest& request, const std::string& manifestMain, const std::string& manifestFrom,
+               std::string& text, std::string& error) {
     ConfigText config;
     if (!request.configPath.empty() && !config.appendFile(request.configPath, error)) return false;
-    for (const ConfigEntry& entry : request.entries) config.appendLine(entry.key, entry.value);
+    if (!config.check(error)) return false;
+    const kvx::AppString configMain =
+        kvx::ConfigStore(kvx::AppString(), kvx::AppString(config.text().c_str())).get("mainclass", true);
+    std::string commandMain;
+    for (const ConfigEntry& entry : request.entries) {
+        if (entry.key == "mainclass") commandMain = entry.value;
+    }
+    // The launcher takes the first mainclass line, which would silently be the file's.
+    if (!commandMain.empty() && !configMain.isEmpty() && !sameClass(commandMain, configMain.c_str())) {
+        error = "--main " + commandMain + " conflicts with 'mainclass " + configMain.c_str() + "' in " +
+                request.configPath;
+        return false;
+    }
+    for (const ConfigEntry& entry : request.entries) {
+        if (entry.key == "mainclass" && !configMain.isEmpty()) continue;  // the same class, once is enough
+        config.appendLine(entry.key, entry.value);
+    }
+    if (commandMain.empty() && configMain.isEmpty()) {
+        if (manifestMain.empty()) {
+            error = "no main class: give --main CLASS, a 'mainclass' line in --config, or a Main-Class in the "
+                    "manifest";
+            return false;
+        }
+        for (unsigned char c : manifestMain) {
+            if (c <= ' ' || c == 0x7F) {
+                error = manifestFrom + ": the manifest's Main-Class '" + manifestMain + "' is not a class name";
+                return false;
+            }
+        }
+        config.appendLine("mainclass", manifestMain);
+    }
     if (!config.check(error)) return false;
     text = config.text();
     return true;
 }
 
-bool copyRange(Input& from, std::uint64_t length, ImageWriter& to, std::vector<unsigned char>& buffer,
-               std::string& error) {
-    std::uint64_t offset = 0;
-    while (offset < length) {
-        const std::size_t chunk =
-            static_cast<std::size_t>(length - offset < buffer.size() ? length - offset : buffer.size());
-        if (!from.file.readAt(offset, buffer.data(), chunk)) {
-            error = "read failed: " + from.file.lastError();
-            return false;
-        }
-        if (!to.write(buffer.data(), chunk)) {
-            error = "write failed: " + to.lastError();
-            return false;
-        }
-        offset += chunk;
+// Where the output really goes: the target of a link, and only a regular file or nothing.
+bool resolveOutput(const std::string& outPath, std::string& target, std::string& error) {
+    if (!kvx::platform::finalLinkTarget(outPath, target, error)) {
+        error = outPath + ": " + error;
+        return false;
+    }
+    const FileKind kind = kvx::platform::fileKind(target);
+    if (kind != FileKind::Regular && kind != FileKind::Missing) {
+        error = outPath + (target != outPath ? " (a link to " + target + ")" : std::string()) + " is " +
+                kvx::platform::fileKindText(kind) + "; only a regular file is replaced";
+        return false;
     }
     return true;
 }
@@ -63,64 +98,95 @@ bool copyRange(Input& from, std::uint64_t length, ImageWriter& to, std::vector<u
 }  // namespace
 
 std::string builtStubPath(StubArch arch, bool console) {
-    const std::string self = executablePath();
-    if (self.empty()) return std::string();
+    const kvx::AppString self = kvx::platform::modulePath();
+    if (self.isEmpty()) return std::string();
     const char* relative = arch == StubArch::X86   ? (console ? "../win32/kvxc.exe" : "../win32/kvx.exe")
                            : arch == StubArch::X64 ? (console ? "../win64/kvxc.exe" : "../win64/kvx.exe")
                                                    : "../host/kvx";
-    return directoryOf(self) + relative;
+    return kvx::platform::directoryOf(self.c_str()) + relative;
 }
 
 PackOutcome pack(const PackRequest& request) {
     std::string error;
-    std::string text;
-    if (!buildText(request, text, error)) return refused(error);
+    std::string target;
+    if (!resolveOutput(request.outPath, target, error)) return refused(error);
 
+    const bool builtStub = request.stubPath.empty();
     const std::string stubPath =
-        request.stubPath.empty() ? builtStubPath(request.arch, request.resources.console) : request.stubPath;
+        builtStub ? builtStubPath(request.arch, request.resources.console) : request.stubPath;
     if (stubPath.empty()) return refused("cannot tell where kvxpack runs from; give --stub");
+    {
+        File stubFile;
+        std::uint64_t stubFileSize = 0;
+        if (!stubFile.openRead(stubPath) || !stubFile.size(stubFileSize)) {
+            return refused("cannot read stub " + stubPath + ": " + stubFile.lastError());
+        }
+        FileSource source(stubFile, stubFileSize);
+        if (!checkStub(source, request.arch, request.archGiven || builtStub, error)) {
+            return refused("stub " + stubPath + ": " + error);
+        }
+    }
     StubImage stub;
     if (!stub.load(stubPath, request.resources, error)) return refused(error);
     const std::uint64_t stubSize = stub.bytes().size();
 
-    Input jar;
-    if (!openInput(request.jarPath, jar)) {
-        return refused("cannot read " + request.jarPath + ": " + jar.file.lastError());
+    std::vector<ArchiveInput> inputs(request.jarPaths.size());
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+        if (!readArchiveFile(request.jarPaths[i], inputs[i], error)) return refused(error);
+    }
+    ArchiveInput runtime;
+    if (!readArchiveBytes("kvxpack's runtime classes", runtimeJarBytes(), runtimeJarSize(), runtime, error)) {
+        return refused(error);
+    }
+    MergePlan plan;
+    if (!planMerge(inputs, runtime, plan, error)) return refused(error);
+
+    std::string text;
+    if (!buildText(request, plan.mainClass, plan.manifestFrom, text, error)) return refused(error);
+
+    // The size is known before anything is written: headers are rebuilt from the entries.
+    std::uint64_t archiveSize = 0;
+    for (const MergedEntry& merged : plan.entries) {
+        const ZipEntry& entry = *merged.entry;
+        archiveSize += 2 * (CENTRAL_HEADER_MIN_SIZE + entry.name.size() + entry.extra.size() + 28) +
+                       entry.comment.size() + entry.compressedSize;
+    }
+    if (stubSize + archiveSize + END_RECORD_SIZE + CONFIG_TEXT_LIMIT > LAUNCHER_FILE_LIMIT) {
+        return refused("the executable would reach 4 GiB, which the launcher cannot read");
+    }
+
+    kvx::platform::TempOutput output;
+    // Nothing is written yet: a folder that takes no file is bad input like the others.
+    if (!output.create(target, error)) return refused(error);
+    // A Windows launcher's checksum covers every byte of the file: those pass through the image
+    // writer, which sums them; the Linux launcher's output may be copied inside the kernel.
+    ImageWriter image(output.file());
+    FileSink plain(output.file());
+    ByteSink& sink = stub.needsChecksum() ? static_cast<ByteSink&>(image) : plain;
+    if (!sink.write(stub.bytes().data(), stub.bytes().size())) {
+        return writeFailed("write failed: " + sink.lastError());
+    }
+    ArchiveWriter writer(sink, stubSize);
+    for (const MergedEntry& merged : plan.entries) {
+        if (!writer.add(*merged.entry, *merged.source, error)) return writeFailed(error);
     }
     EndRecord record;
-    if (!findEndRecord(jar.file, jar.size, record, error)) return refused(request.jarPath + ": " + error);
-
+    if (!writer.finishDirectory(record, error)) return writeFailed(error);
     std::string comment;
     if (!placeComment(record, text, comment)) {
         return refused("the archive's end record would hide the configuration text from the launcher; "
                        "add or remove a line");
     }
-    const std::uint64_t total = stubSize + record.offset + END_RECORD_SIZE + comment.size();
-    if (total > LAUNCHER_FILE_LIMIT) return refused("the executable would reach 4 GiB, which the launcher cannot read");
-
-    TempOutput output;
-    if (!output.create(request.outPath, error)) return writeFailed(error);
-    std::vector<unsigned char> buffer(COPY_BUFFER_SIZE);
-    ImageWriter image(output.file());
-    if (!image.write(stub.bytes().data(), stub.bytes().size())) {
-        return writeFailed("write failed: " + image.lastError());
-    }
-    // The Zip64 locator (when there is one) and the end record close the file, with the comment.
-    const std::uint64_t body = record.zip64 ? record.offset - ZIP64_LOCATOR_SIZE : record.offset;
-    if (!copyRange(jar, body, image, buffer, error)) return writeFailed(request.jarPath + " " + error);
-    std::string tail;
-    if (record.zip64) {
-        const auto locator = shiftedLocator(record, stubSize);
-        tail.append(locator.begin(), locator.end());
-    }
     const EndRecord placed = withCommentLength(record, comment.size());
-    tail.append(placed.bytes.begin(), placed.bytes.end());
-    tail += comment;
-    if (!image.write(tail.data(), tail.size())) {
-        return writeFailed("write failed: " + image.lastError());
+    if (!writer.writeTail(std::string(placed.bytes.begin(), placed.bytes.end()) + comment, error)) {
+        return writeFailed(error);
     }
-    if (!stub.seal(image, error)) return writeFailed(error);
+    if (stub.needsChecksum() && !stub.seal(image, error)) return writeFailed(error);
+    // On Windows an open input cannot be replaced: the output may be one of them.
+    for (ArchiveInput& input : inputs) (void)input.file.close();
     if (!output.commit(error)) return writeFailed(error);
+    // Only once written: a refusal stays the one line it is.
+    for (const std::string& warning : plan.warnings) std::fprintf(stderr, "kvxpack: warning: %s\n", warning.c_str());
     return {};
 }
 

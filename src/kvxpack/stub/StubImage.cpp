@@ -10,6 +10,8 @@
 
 namespace kvxpack {
 
+using kvx::platform::File;
+
 namespace {
 
 constexpr std::uint64_t STUB_LIMIT = 64u << 20;

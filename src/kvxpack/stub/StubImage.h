@@ -18,6 +18,8 @@ public:
     [[nodiscard]] bool load(const std::string& path, const ResourceOptions& options, std::string& error);
 
     const Bytes& bytes() const { return bytes_; }
+    // A Windows launcher: the file's checksum is written by seal().
+    bool needsChecksum() const { return pe_; }
 
     // Writes the image checksum of everything `output` has written into the file (a Windows
     // launcher only): the checksum covers the whole file, archive included.

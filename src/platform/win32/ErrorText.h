@@ -3,8 +3,8 @@
 
 #include <string>
 
-namespace kvxpack {
+namespace kvx::platform {
 
 std::string windowsErrorText(unsigned long code);
 
-}  // namespace kvxpack
+}  // namespace kvx::platform

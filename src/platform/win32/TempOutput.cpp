@@ -1,16 +1,28 @@
-#include "os/FileSystem.h"
+#include "platform/TempOutput.h"
 
 #include <windows.h>
 
-#include <vector>
+#include <cstring>
 
-#include "os/WinError.h"
+#include "platform/win32/ErrorText.h"
 
-// Arguments are file names and configuration values: the C runtime must not expand wildcards.
-extern "C" int _dowildcard;
-int _dowildcard = 0;
+namespace kvx::platform {
 
-namespace kvxpack {
+namespace {
+
+// The path the console handler deletes (it runs on a thread of its own).
+SRWLOCK pendingLock = SRWLOCK_INIT;
+char* pendingTemporary = nullptr;
+
+BOOL WINAPI removePendingOnInterrupt(DWORD) {
+    AcquireSRWLockExclusive(&pendingLock);
+    // The file is open here with delete sharing: it goes when the process ends.
+    if (pendingTemporary) DeleteFileA(pendingTemporary);
+    ReleaseSRWLockExclusive(&pendingLock);
+    return FALSE;  // the default handler then ends the process
+}
+
+}  // namespace
 
 std::string windowsErrorText(unsigned long code) {
     char* text = nullptr;
@@ -26,18 +38,19 @@ std::string windowsErrorText(unsigned long code) {
     return result;
 }
 
-HostKind hostKind() { return sizeof(void*) == 8 ? HostKind::Windows64 : HostKind::Windows32; }
-
-std::string executablePath() {
-    // GetModuleFileNameA fills the buffer to the brim when the path does not fit.
-    std::vector<char> buffer(MAX_PATH);
-    while (buffer.size() <= 65536) {
-        const DWORD length = GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (length == 0) return std::string();
-        if (length < buffer.size()) return std::string(buffer.data(), length);
-        buffer.resize(buffer.size() * 2);
+void setInterruptCleanup(const std::string& path) {
+    static bool installed = false;
+    if (!installed) installed = SetConsoleCtrlHandler(removePendingOnInterrupt, TRUE) != 0;
+    char* fresh = nullptr;
+    if (!path.empty()) {
+        fresh = new char[path.size() + 1];
+        std::memcpy(fresh, path.c_str(), path.size() + 1);
     }
-    return std::string();
+    AcquireSRWLockExclusive(&pendingLock);
+    char* old = pendingTemporary;
+    pendingTemporary = fresh;
+    ReleaseSRWLockExclusive(&pendingLock);
+    delete[] old;
 }
 
 std::string directoryOf(const std::string& path) {
@@ -57,6 +70,6 @@ void removeFile(const std::string& path) { (void)DeleteFileA(path.c_str()); }
 
 bool makeExecutable(const std::string&, std::string&) { return true; }
 
-std::string processTag() { return std::to_string(static_cast<unsigned long>(GetCurrentProcessId())); }
+unsigned long processTag() { return static_cast<unsigned long>(GetCurrentProcessId()); }
 
-}  // namespace kvxpack
+}  // namespace kvx::platform

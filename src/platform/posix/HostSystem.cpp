@@ -1,0 +1,7 @@
+#include "platform/HostSystem.h"
+
+namespace kvx::platform {
+
+HostSystem hostSystem() { return HostSystem::Linux; }
+
+}  // namespace kvx::platform

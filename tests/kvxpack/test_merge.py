@@ -1,0 +1,187 @@
+"""One archive from several jars and kvxpack's own runtime classes: order, duplicates, the
+manifest and its Main-Class, raw copies, reproducible bytes."""
+import os
+import struct
+import subprocess
+import time
+import zipfile
+import zlib
+
+import pytest
+
+from conftest import JDK, launcher_text, make_zip, raw_entries, read_archive, runtime_class_names, runtime_jar
+
+
+def manifest(main=None):
+    text = "Manifest-Version: 1.0\r\n"
+    if main:
+        text += f"Main-Class: {main}\r\n"
+    return (text + "\r\n").encode()
+
+
+def names_of(path):
+    return [e["name"] for e in read_archive(path.read_bytes())["entries"]]
+
+
+def test_jars_merge_in_order_first_name_and_first_manifest_win(run, stub, tmp_path):
+    one = make_zip(tmp_path / "one.jar", {"a/One.txt": b"one", "dup.txt": b"from one"})
+    two = make_zip(tmp_path / "two.jar", {"dup.txt": b"from two", "META-INF/MANIFEST.MF": manifest("two.Main"),
+                                          "b/Two.txt": b"two"})
+    three = make_zip(tmp_path / "three.jar", {"META-INF/MANIFEST.MF": manifest("three.Main"), "c/Three.txt": b"3"})
+    out = tmp_path / "app.exe"
+    result = run("--stub", stub, "--jar", one, "--jar", two, "--jar", three, "-o", out)
+    assert result.returncode == 0, result.stderr
+    assert result.stderr == b""
+    # No --main: the Main-Class of the manifest that ships (the first jar that has one).
+    assert launcher_text(out.read_bytes()) == b"mainclass two.Main\r\n\0"
+    assert names_of(out) == (["META-INF/MANIFEST.MF", "a/One.txt", "dup.txt", "b/Two.txt", "c/Three.txt"]
+                             + runtime_class_names())
+    with zipfile.ZipFile(out) as packed:
+        assert packed.read("dup.txt") == b"from one"
+        assert packed.read("META-INF/MANIFEST.MF") == manifest("two.Main")
+        assert packed.testzip() is None
+
+
+def test_main_option_wins_over_manifest_and_equal_config_line_is_kept_once(run, stub, tmp_path):
+    jar = make_zip(tmp_path / "app.jar", {"META-INF/MANIFEST.MF": manifest("from.Manifest"), "x": b"x"})
+    out = tmp_path / "app.exe"
+    assert run("--stub", stub, "--jar", jar, "--main", "from.Option", "-o", out).returncode == 0
+    assert launcher_text(out.read_bytes()) == b"mainclass from.Option\r\n\0"
+    config = tmp_path / "app.cfg"
+    config.write_bytes(b"mainclass from/Option\n")  # the same class, with slashes
+    assert run("--stub", stub, "--jar", jar, "--config", config, "--main", "from.Option", "-o", out).returncode == 0
+    assert launcher_text(out.read_bytes()) == b"mainclass from/Option\r\n\0"
+
+
+def test_runtime_classes_are_always_kvxpacks_own(run, stub, tmp_path):
+    own = raw_entries(runtime_jar())
+    name = runtime_class_names()[0]
+    stale = make_zip(tmp_path / "stale.jar", {name: b"an old build of the class", "com/quorvane/kvx/sub/Kept.class":
+                                              b"not a runtime class", "app/Main.class": b"main"})
+    out = tmp_path / "app.exe"
+    result = run("--stub", stub, "--jar", stale, "--main", "app.Main", "-o", out)
+    assert result.returncode == 0, result.stderr
+    lines = result.stderr.decode().splitlines()
+    assert len(lines) == 1 and lines[0].startswith("kvxpack: warning: ") and str(stale) in lines[0], lines
+    assert "com/quorvane/kvx" in lines[0]
+    packed = raw_entries(out)
+    assert packed[name] == own[name]
+    assert "com/quorvane/kvx/sub/Kept.class" in packed
+    assert [n for n in packed if n in own] == runtime_class_names()
+
+    # An input that carries the very same classes (say, built against kvx-runtime.jar) packs quietly.
+    with zipfile.ZipFile(runtime_jar()) as runtime:
+        same = make_zip(tmp_path / "same.jar", {n: runtime.read(n) for n in runtime_class_names()} | {"m": b"m"})
+    result = run("--stub", stub, "--jar", same, "--main", "app.Main", "-o", out)
+    assert result.returncode == 0 and result.stderr == b"", result.stderr
+    assert raw_entries(out)[name] == own[name]
+
+
+def test_signature_files_and_index_of_other_jars_are_left_out(run, stub, tmp_path):
+    signed = make_zip(tmp_path / "signed.jar", {"META-INF/MANIFEST.MF": manifest("a.Main"), "META-INF/A.SF": b"sf",
+                                                "META-INF/A.RSA": b"rsa", "a/Main.class": b"m"})
+    other = make_zip(tmp_path / "other.jar", {"META-INF/MANIFEST.MF": manifest(), "META-INF/B.SF": b"sf",
+                                              "META-INF/b.rsa": b"rsa", "META-INF/INDEX.LIST": b"JarIndex-Version: 1.0",
+                                              "META-INF/services/x.Y": b"kept", "b/B.class": b"b"})
+    out = tmp_path / "app.exe"
+    assert run("--stub", stub, "--jar", signed, "--jar", other, "-o", out).returncode == 0
+    names = names_of(out)
+    assert names[:6] == ["META-INF/MANIFEST.MF", "META-INF/A.SF", "META-INF/A.RSA", "a/Main.class",
+                         "META-INF/services/x.Y", "b/B.class"]
+    assert not {"META-INF/B.SF", "META-INF/b.rsa", "META-INF/INDEX.LIST"} & set(names)
+
+
+def test_entries_written_by_the_jar_tool_are_copied_raw(run, stub, hello_jar, tmp_path):
+    # The jar tool streams: sizes and CRC follow the data in descriptors (flag bit 3).
+    source = read_archive(hello_jar.read_bytes())["entries"]
+    assert any(e["flags"] & 0x8 for e in source)
+    out = tmp_path / "hello.exe"
+    assert run("--stub", stub, "--jar", hello_jar, "--main", "hello.Main", "-o", out).returncode == 0
+    packed = read_archive(out.read_bytes())["entries"]
+    assert not any(e["flags"] & 0x8 for e in packed)
+    raw = {e["name"]: (e["method"], e["crc"], e["raw"]) for e in packed}
+    for e in source:
+        assert raw[e["name"]] == (e["method"], e["crc"], e["raw"])
+
+
+def test_output_is_reproducible_across_times_and_folders(run, stub, tmp_path):
+    one = make_zip(tmp_path / "one.jar", {"a.txt": b"a" * 1000, "b/": b""})
+    two = make_zip(tmp_path / "two.jar", {"c.txt": b"c"})
+    first_dir, second_dir = tmp_path / "first", tmp_path / "second"
+    first_dir.mkdir()
+    second_dir.mkdir()
+    args = ["--stub", stub, "--jar", one, "--jar", two, "--main", "a.B", "--option", "-Xmx1m"]
+    assert run(*args, "-o", "app.exe", cwd=first_dir).returncode == 0
+    time.sleep(2.1)  # DOS time stamps count in 2-second steps
+    for path in (one, two, stub):
+        os.utime(path, None)
+    assert run(*args, "-o", second_dir / "app.exe", cwd=tmp_path).returncode == 0
+    assert (first_dir / "app.exe").read_bytes() == (second_dir / "app.exe").read_bytes()
+
+
+def test_jar_with_bytes_after_its_end_record_is_read(run, stub, tmp_path):
+    jar = make_zip(tmp_path / "app.jar")
+    entries = raw_entries(jar)
+    jar.write_bytes(jar.read_bytes() + b"\0" * 300)
+    out = tmp_path / "app.exe"
+    result = run("--stub", stub, "--jar", jar, "--main", "a.B", "-o", out)
+    assert result.returncode == 0, result.stderr
+    packed = raw_entries(out)
+    assert {n: packed[n] for n in entries} == entries
+    assert launcher_text(out.read_bytes()) == b"mainclass a.B\r\n\0"
+
+
+def test_java_loads_the_runtime_classes_from_the_executable(run, stub, hello_jar, tmp_path):
+    out = tmp_path / "hello.exe"
+    assert run("--stub", stub, "--jar", hello_jar, "--main", "hello.Main", "-o", out).returncode == 0
+    javap = subprocess.run([str(JDK / "bin/javap"), "-cp", str(out), "com.quorvane.kvx.SystemTray"],
+                           capture_output=True, text=True, timeout=120)
+    assert javap.returncode == 0, javap.stderr
+    assert "class com.quorvane.kvx.SystemTray" in javap.stdout
+
+
+def zip64_extra_archive(path, claimed_size):
+    """An archive whose first entry keeps its sizes and offset in a Zip64 extra field (the
+    32-bit fields read 0xFFFFFFFF), claiming `claimed_size` bytes once inflated, then a plain
+    entry. Written by hand: the reader must take the extra's values, in their fixed order."""
+    compressor = zlib.compressobj(9, zlib.DEFLATED, -15)
+    raw = compressor.compress(b"kvx " * 100) + compressor.flush()
+    crc = zlib.crc32(b"whatever, never inflated")
+    name, plain_name, plain = b"big.dat", b"small.txt", b"small"
+    local = (struct.pack("<IHHHHHIIIHH", 0x04034B50, 45, 0, 8, 0, 0x21, crc, 0xFFFFFFFF, 0xFFFFFFFF, len(name), 20)
+             + name + struct.pack("<HHQQ", 1, 16, claimed_size, len(raw)) + raw)
+    plain_local = struct.pack("<IHHHHHIIIHH", 0x04034B50, 10, 0, 0, 0, 0x21, zlib.crc32(plain), len(plain),
+                              len(plain), len(plain_name), 0) + plain_name + plain
+    central = (struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, 45, 45, 0, 8, 0, 0x21, crc, 0xFFFFFFFF, 0xFFFFFFFF,
+                           len(name), 28, 0, 0, 0, 0, 0xFFFFFFFF)
+               + name + struct.pack("<HHQQQ", 1, 24, claimed_size, len(raw), 0)
+               + struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, 20, 10, 0, 0, 0, 0x21, zlib.crc32(plain), len(plain),
+                             len(plain), len(plain_name), 0, 0, 0, 0, 0, len(local)) + plain_name)
+    end = struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, 2, 2, len(central), len(local) + len(plain_local), 0)
+    path.write_bytes(local + plain_local + central + end)
+    return path, raw
+
+
+def test_zip64_extra_fields_are_read_and_written(run, stub, tmp_path):
+    claimed = 5 << 30  # beyond 32 bits: the output needs the Zip64 fields for this entry too
+    jar, raw = zip64_extra_archive(tmp_path / "z64.jar", claimed)
+    out = tmp_path / "app.exe"
+    result = run("--stub", stub, "--jar", jar, "--main", "a.B", "-o", out)
+    assert result.returncode == 0, result.stderr
+    data = out.read_bytes()
+    big, small = read_archive(data)["entries"][:2]
+    assert (big["name"], big["usize"], big["csize"], big["raw"]) == ("big.dat", claimed, len(raw), raw)
+    # Local header: both sizes deferred to its Zip64 field, which holds size then compressed size.
+    local = big["local_offset"]
+    (needed,) = struct.unpack_from("<H", data, local + 4)
+    sizes = struct.unpack_from("<II", data, local + 18)
+    extra_length = struct.unpack_from("<H", data, local + 28)[0]
+    extra = data[local + 30 + len("big.dat"):local + 30 + len("big.dat") + extra_length]
+    assert needed >= 45 and sizes == (0xFFFFFFFF, 0xFFFFFFFF)
+    assert extra == struct.pack("<HHQQ", 1, 16, claimed, len(raw))
+    # Central header: only the value that needs it is deferred.
+    assert big["extra"] == struct.pack("<HHQ", 1, 8, claimed)
+    with zipfile.ZipFile(out) as packed:
+        assert packed.getinfo("big.dat").file_size == claimed
+        assert packed.read("small.txt") == b"small"
+    assert small["raw"] == b"small"
