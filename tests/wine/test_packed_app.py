@@ -72,6 +72,18 @@ def test_splash_and_tray_icon_of_a_packed_launcher(java_app, wine, tmp_path, arc
     assert all(" id=1 " in l for l in shell_lines(launch)), launch.describe()
 
 
+def test_a_top_down_picture_shows_upright(java_app, wine, tmp_path):
+    picture = tmp_path / "top-down.bmp"
+    picture.write_bytes(make_pictures.bmp(400, 300, top_down=True))
+    app = java_app("win32", extra=["--splash", str(picture)])
+    shots = []
+    shooter = shoot_when(app.jvm.log, GET_RETURNED, wine.display, tmp_path / "shot.ppm", shots)
+    launch = app.launch(script=["class " + SPLASH, "class app/Main", GET, "main sleeps 3000"], timeout=120)
+    shooter.join()
+    launch.check_success()
+    check_centred_picture(shots)
+
+
 def test_an_id_that_was_not_packed_gives_the_shell_no_icon(java_app, wine, tmp_path):
     app = packed_app(java_app, tmp_path, "win32")
     script = classes() + icon("t", TRAY_ID + 1, "absent") + [call("t", "Show")]
