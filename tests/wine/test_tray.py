@@ -13,60 +13,18 @@ import time
 import pytest
 
 from conftest import finish, outputs, spawn
+from tray_support import (BLUE, BLUE_RGB, CALLBACK, FIVE, MENU, RED, RED_RGB, S, TRAY, arg, call, classes, icon,
+                          WATCH_SHELL, set_callback, shell_lines)
 from vm_support import java_app, winpath  # noqa: F401  (java_app is a fixture)
 
-TRAY = "com/quorvane/kvx/SystemTray"
-MENU = "com/quorvane/kvx/SystemTrayMenu"
-CALLBACK = "app/Callback"
-S = "Ljava/lang/String;"
-FIVE = "(I%s%s%sI)V" % (S, S, S)
-RED, BLUE = "16x16#dc1e1e", "16x16#1e1edc"
-RED_RGB, BLUE_RGB = (0xdc, 0x1e, 0x1e), (0x1e, 0x1e, 0xdc)
 SIZES = {"win32": (88, 488), "win64": (104, 504)}
 ON_MOUSE = "call %s.OnMouseClick(L%s;I)V" % (CALLBACK, TRAY)
 ON_COMMAND = "call %s.OnMenuCommand(I)V" % CALLBACK
 WAIT_MS = 90000
 
 
-def arg(value):
-    if value is None:
-        return "null"
-    if isinstance(value, int):
-        return str(value)
-    return '"%s"' % value.replace("\\", "\\\\").replace('"', '\\"')
-
-
-def icon(var, resource, tip, info=None, title=None, kind=0):
-    return ["main new %s %s" % (var, TRAY),
-            "main native %s.init %s %s %s" % (TRAY, FIVE, var, " ".join(map(arg, (resource, tip, info, title, kind)))),
-            "main get-field %s h" % var]
-
-
-def call(var, method, *args, where="main"):
-    sig = FIVE if method == "Change" else "()V"
-    return "%s native %s.%s %s %s%s" % (where, TRAY, method, sig, var, "".join(" " + arg(a) for a in args))
-
-
-def set_callback(var, where="main"):
-    return "%s native %s.setSystemTrayCallback (Lcom/quorvane/kvx/SystemTrayCallback;)V static %s" % (
-        where, TRAY, var or "null")
-
-
-def classes(mouse_routine=None):
-    return ["class " + TRAY, "field h I",
-            "class " + MENU, "field h I", "field popups Ljava/util/HashSet;",
-            "class " + CALLBACK,
-            "method OnMouseClick (L%s;I)V%s" % (TRAY, " runs " + mouse_routine if mouse_routine else ""),
-            "method OnMenuCommand (I)V",
-            "class app/Main"]
-
-
 def hexa(text, encoding="ascii"):
     return text.encode(encoding).hex() if text else "-"
-
-
-def shell_lines(launch):
-    return [l for l in launch.lines if l.startswith("shell ")]
 
 
 def field(launch, var):
@@ -100,7 +58,7 @@ def tray_app(java_app, builds, arch):
 
 def launch(app, script, locale="en_US", timeout=180):
     return app.launch(script=script, locale=locale, timeout=timeout,
-                      env={"KVX_TESTJVM_WATCH_SHELL": "1", "WINEDEBUG": "-all,trace+msgbox,trace+systray"})
+                      env=WATCH_SHELL)
 
 
 # ---- the desktop: xdotool and posted messages ------------------------------------------

@@ -109,7 +109,20 @@ bool bitmapResource(const unsigned char* bytes, std::size_t size, Bytes& resourc
     }
     // The loader finds the pixels right after the colour table: a gap in the file is dropped.
     resource.assign(bytes + FILE_HEADER_SIZE, bytes + FILE_HEADER_SIZE + tableEnd);
-    resource.insert(resource.end(), bytes + pixelsAt, bytes + pixelsAt + pixelBytes);
+    const unsigned char* pixels = bytes + pixelsAt;
+    if (info.height < 0) {
+        // The system's bitmap loader turns a top-down bitmap resource into a black picture:
+        // the rows (never compressed here) are stored bottom-up under a positive height.
+        const std::uint64_t rows = static_cast<std::uint64_t>(-std::int64_t(info.height));
+        const std::uint64_t stride = pixelBytes / rows;
+        for (std::uint64_t row = rows; row-- > 0;) {
+            resource.insert(resource.end(), pixels + row * stride, pixels + (row + 1) * stride);
+        }
+        info.height = -info.height;
+        put32(resource.data() + 8, static_cast<std::uint32_t>(info.height));
+    } else {
+        resource.insert(resource.end(), pixels, pixels + pixelBytes);
+    }
     return true;
 }
 

@@ -241,5 +241,33 @@ TEST(BitmapFileTest, GapBeforeThePixelsIsDropped) {
     EXPECT_FALSE(bitmapResource(file.data(), file.size(), resource, info, error));
 }
 
+TEST(BitmapFileTest, TopDownRowsAreStoredBottomUp) {
+    // 1x3 pixels, 32 bits, rows stored top-down (negative height): the resource holds them
+    // bottom-up under a positive height, the only order the system's loader draws.
+    Bytes file = {'B', 'M'};
+    append32(file, 0);
+    append32(file, 0);
+    append32(file, 14 + 40);
+    Bytes header(40, 0);
+    put32(header.data(), 40);
+    put32(header.data() + 4, 1);
+    put32(header.data() + 8, static_cast<std::uint32_t>(-3));
+    put16(header.data() + 12, 1);
+    put16(header.data() + 14, 32);
+    file.insert(file.end(), header.begin(), header.end());
+    file.insert(file.end(), {1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3});
+    Bytes resource;
+    BitmapInfo info;
+    std::string error;
+    ASSERT_TRUE(bitmapResource(file.data(), file.size(), resource, info, error)) << error;
+    EXPECT_EQ(Bytes(resource.begin() + 40, resource.end()), (Bytes{3, 3, 3, 3, 2, 2, 2, 2, 1, 1, 1, 1}));
+    EXPECT_EQ(le32(resource.data() + 8), 3u);
+    EXPECT_EQ(Bytes(resource.begin(), resource.begin() + 8), Bytes(header.begin(), header.begin() + 8));
+    EXPECT_EQ(info.height, 3);
+    BitmapInfo read;
+    ASSERT_TRUE(bitmapResourceInfo(resource, read));
+    EXPECT_EQ(read.height, 3);
+}
+
 }  // namespace
 }  // namespace kvxpack

@@ -23,13 +23,14 @@ def colour_at(x, y, width, height):
 
 def info_header(width, height):
     row = (width * 3 + 3) // 4 * 4
-    return struct.pack("<IiiHHIIiiII", 40, width, height, 1, 24, 0, row * height, 2835, 2835, 0, 0)
+    return struct.pack("<IiiHHIIiiII", 40, width, height, 1, 24, 0, row * abs(height), 2835, 2835, 0, 0)
 
 
-def bmp(width, height):
+def bmp(width, height, top_down=False):
+    """Bottom-up (the last row of the picture first), or top-down under a negative height."""
     row_size = (width * 3 + 3) // 4 * 4
     rows = []
-    for y in range(height - 1, -1, -1):  # bottom-up: the last row of the picture comes first
+    for y in range(height) if top_down else range(height - 1, -1, -1):
         row = bytearray()
         for x in range(width):
             r, g, b = colour_at(x, y, width, height)
@@ -37,7 +38,7 @@ def bmp(width, height):
         row += b"\0" * (row_size - len(row))
         rows.append(bytes(row))
     pixels = b"".join(rows)
-    header = info_header(width, height)
+    header = info_header(width, -height if top_down else height)
     file_header = b"BM" + struct.pack("<IHHI", 14 + len(header) + len(pixels), 0, 0, 14 + len(header))
     return file_header + header + pixels
 
