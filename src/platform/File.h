@@ -57,6 +57,7 @@ public:
     const std::string& lastError() const { return error_; }
 
 private:
+    friend class FileView;
     static constexpr std::intptr_t INVALID = -1;  // an fd of -1 and INVALID_HANDLE_VALUE alike
     void recordSystemError();
     void release();
@@ -64,6 +65,28 @@ private:
     std::intptr_t handle_ = INVALID;
     std::string error_;
     bool nameTaken_ = false;
+};
+
+// A read-only view of a piece of an open file: large ranges are looked at in place, without
+// a copy into a buffer. Where a system cannot map a file, map() fails and the caller reads.
+class FileView {
+public:
+    FileView() = default;
+    ~FileView() { release(); }
+    FileView(const FileView&) = delete;
+    FileView& operator=(const FileView&) = delete;
+
+    // Views `length` bytes of `file` from `offset`, to be read once from start to end; an
+    // earlier view goes. False (nothing recorded in `file`) when the system cannot map the
+    // file or the range reaches past its current end.
+    [[nodiscard]] bool map(const File& file, std::uint64_t offset, std::size_t length);
+    const unsigned char* data() const { return data_; }
+    void release();
+
+private:
+    void* base_ = nullptr;
+    std::size_t mapped_ = 0;
+    const unsigned char* data_ = nullptr;
 };
 
 }  // namespace kvx::platform

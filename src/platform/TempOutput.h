@@ -2,7 +2,8 @@
 // TempOutput: a file written beside its target under a temporary name and moved into place
 // only by commit(), so the target is never seen half-written and an existing one survives
 // any failure. Without a commit the temporary file is removed, also when the process is
-// interrupted (SIGINT, SIGTERM, SIGHUP; Ctrl-C and console close on Windows).
+// interrupted (SIGINT, SIGTERM, SIGHUP, and SIGBUS from a mapped input cut shorter; Ctrl-C
+// and console close on Windows).
 
 #include <string>
 

@@ -1,6 +1,7 @@
 #include "platform/File.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -212,6 +213,35 @@ bool File::close() {
         recordSystemError();
         return false;
     }
+    return true;
+}
+
+void FileView::release() {
+    if (base_ != nullptr) ::munmap(base_, mapped_);
+    base_ = nullptr;
+    mapped_ = 0;
+    data_ = nullptr;
+}
+
+bool FileView::map(const File& file, std::uint64_t offset, std::size_t length) {
+    release();
+    // A page past the end would fault on reading; the size is checked just before mapping
+    // (a file cut shorter while the view is read still can).
+    struct stat info {};
+    if (length == 0 || ::fstat(fd(file.handle_), &info) != 0 || info.st_size < 0 ||
+        offset > static_cast<std::uint64_t>(info.st_size) || length > static_cast<std::uint64_t>(info.st_size) - offset) {
+        return false;
+    }
+    const std::uint64_t page = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
+    const std::uint64_t start = offset / page * page;
+    const std::size_t span = static_cast<std::size_t>(offset - start) + length;
+    // Populated at once: one call instead of a fault per few pages.
+    void* base = ::mmap(nullptr, span, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd(file.handle_), static_cast<off_t>(start));
+    if (base == MAP_FAILED) return false;
+    ::madvise(base, span, MADV_SEQUENTIAL);
+    base_ = base;
+    mapped_ = span;
+    data_ = static_cast<const unsigned char*>(base) + (offset - start);
     return true;
 }
 

@@ -15,7 +15,9 @@ namespace {
 // The path the handler removes. Swapped only with the signals blocked, so the handler never
 // sees a half-made or freed string.
 char* volatile pendingTemporary = nullptr;
-constexpr int CLEANUP_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
+// SIGBUS too: an input cut shorter while it is read through a mapped view (File.h) ends the
+// process there, and that must not leave the temporary file behind either.
+constexpr int CLEANUP_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGBUS};
 
 void removePendingAndDie(int signalNumber) {
     char* path = pendingTemporary;

@@ -259,4 +259,13 @@ bool File::close() {
     return true;
 }
 
+// Windows reads through the caller's buffer.
+void FileView::release() {
+    base_ = nullptr;
+    mapped_ = 0;
+    data_ = nullptr;
+}
+
+bool FileView::map(const File&, std::uint64_t, std::size_t) { return false; }
+
 }  // namespace kvx::platform

@@ -101,6 +101,24 @@ TEST(PeChecksumTest, SumsWordsAddsTheLengthAndTakesPiecesInAnyOrder) {
         sum = (sum & 0xFFFF) + (sum >> 16);
     }
     EXPECT_EQ(whole.finish(1000), sum + 1000);
+    // A megabyte of high bytes from an odd address, summed whole and in pieces, against the
+    // same reference: the wide loop's lanes must neither overflow nor lose a word.
+    Bytes large((1u << 20) + 10);
+    for (std::size_t i = 0; i < large.size(); ++i) large[i] = static_cast<unsigned char>(0xF0 | (i * 7 + i / 999));
+    const unsigned char* odd = large.data() + 1;
+    const std::size_t length = large.size() - 2;  // even
+    std::uint32_t largeSum = 0;
+    for (std::size_t i = 0; i < length; i += 2) {
+        largeSum += odd[i] | (odd[i + 1] << 8);
+        largeSum = (largeSum & 0xFFFF) + (largeSum >> 16);
+    }
+    PeChecksum largeWhole;
+    largeWhole.add(odd, length, 0);
+    EXPECT_EQ(largeWhole.finish(length), largeSum + length);
+    PeChecksum largePieces;
+    largePieces.add(odd, 33, 0);
+    largePieces.add(odd + 33, length - 33, 33);
+    EXPECT_EQ(largePieces.finish(length), largeSum + length);
     // All ones: the sum stays 0xFFFF rather than folding to 0.
     const Bytes ones(64, 0xFF);
     PeChecksum full;
