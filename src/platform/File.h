@@ -46,8 +46,8 @@ public:
     // Overwrites `length` bytes at `offset` (a header field patched once the data is known);
     // the next write() still appends at the end.
     [[nodiscard]] bool writeAt(std::uint64_t offset, const void* data, std::size_t length);
-    // Appends `length` bytes of `from` starting at `offset`: inside the kernel where the
-    // system can, else through `buffer`. A failure's reason is left in the file it concerns.
+    // Appends `length` bytes of `from` starting at `offset`, through `buffer`. A failure's
+    // reason is left in the file it concerns.
     [[nodiscard]] bool appendFrom(File& from, std::uint64_t offset, std::uint64_t length, unsigned char* buffer,
                                   std::size_t bufferSize);
     // Closes the file; a failure here means written data may not have reached the disk.

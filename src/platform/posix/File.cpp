@@ -183,28 +183,6 @@ bool File::writeAt(std::uint64_t offset, const void* data, std::size_t length) {
     return true;
 }
 
-bool File::appendFrom(File& from, std::uint64_t offset, std::uint64_t length, unsigned char* buffer,
-                      std::size_t bufferSize) {
-    // copy_file_range keeps the bytes in the kernel (and may share blocks on file systems
-    // that can); where it cannot serve, the plain read and write loop takes over.
-    while (length > 0) {
-        loff_t in = static_cast<loff_t>(offset);
-        const std::size_t chunk = length < (1u << 30) ? static_cast<std::size_t>(length) : (1u << 30);
-        const ssize_t moved = ::copy_file_range(fd(from.handle_), &in, fd(handle_), nullptr, chunk, 0);
-        if (moved < 0 && errno == EINTR) continue;
-        if (moved <= 0) break;
-        offset += static_cast<std::uint64_t>(moved);
-        length -= static_cast<std::uint64_t>(moved);
-    }
-    while (length > 0) {
-        const std::size_t chunk = length < bufferSize ? static_cast<std::size_t>(length) : bufferSize;
-        if (!from.readAt(offset, buffer, chunk) || !write(buffer, chunk)) return false;
-        offset += chunk;
-        length -= chunk;
-    }
-    return true;
-}
-
 bool File::close() {
     if (handle_ == INVALID) return true;
     const int result = ::close(fd(handle_));

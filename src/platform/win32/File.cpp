@@ -237,17 +237,6 @@ bool File::writeAt(std::uint64_t offset, const void* data, std::size_t length) {
     return true;
 }
 
-bool File::appendFrom(File& from, std::uint64_t offset, std::uint64_t length, unsigned char* buffer,
-                      std::size_t bufferSize) {
-    while (length > 0) {
-        const std::size_t chunk = length < bufferSize ? static_cast<std::size_t>(length) : bufferSize;
-        if (!from.readAt(offset, buffer, chunk) || !write(buffer, chunk)) return false;
-        offset += chunk;
-        length -= chunk;
-    }
-    return true;
-}
-
 bool File::close() {
     if (handle_ == INVALID) return true;
     const BOOL closed = CloseHandle(native(handle_));
