@@ -159,7 +159,7 @@ PackOutcome pack(const PackRequest& request) {
     // Nothing is written yet: a folder that takes no file is bad input like the others.
     if (!output.create(target, error)) return refused(error);
     // A Windows launcher's checksum covers every byte of the file: those pass through the image
-    // writer, which sums them; the Linux launcher's output may be copied inside the kernel.
+    // writer, which sums them; the Linux launcher's output goes straight to the file.
     ImageWriter image(output.file());
     FileSink plain(output.file());
     ByteSink& sink = stub.needsChecksum() ? static_cast<ByteSink&>(image) : plain;

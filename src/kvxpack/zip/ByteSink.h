@@ -21,7 +21,7 @@ public:
     virtual const std::string& lastError() const = 0;
 };
 
-// Straight into the file: copies stay inside the kernel where the system can.
+// Straight into the file, with nothing summed on the way.
 class FileSink : public ByteSink {
 public:
     explicit FileSink(kvx::platform::File& file) : file_(file) {}
