@@ -1,5 +1,6 @@
 #include "pack/StubCheck.h"
 
+#include "pe/PeFormat.h"
 #include "zip/EndRecord.h"
 #include "zip/ZipFormat.h"
 
@@ -7,10 +8,6 @@ namespace kvxpack {
 
 namespace {
 
-constexpr std::uint16_t MACHINE_I386 = 0x014C;
-constexpr std::uint16_t MACHINE_AMD64 = 0x8664;
-constexpr std::uint16_t PE32_MAGIC = 0x010B;
-constexpr std::uint16_t PE32_PLUS_MAGIC = 0x020B;
 constexpr std::uint16_t ELF_MACHINE_X86_64 = 62;
 
 StubKind peKind(ByteSource& stub) {
@@ -24,12 +21,12 @@ StubKind peKind(ByteSource& stub) {
     if (peAt > stub.size() || stub.size() - peAt < sizeof headers || !stub.readAt(peAt, headers, sizeof headers)) {
         return StubKind::Unknown;
     }
-    if (readLe32(headers) != 0x00004550) return StubKind::Unknown;  // "PE\0\0"
+    if (readLe32(headers) != PE_SIGNATURE) return StubKind::Unknown;
     const std::uint16_t machine = readLe16(headers + 4);
     const std::uint16_t optionalSize = readLe16(headers + 20);
     const std::uint16_t magic = readLe16(headers + 24);
-    if (machine == MACHINE_I386 && magic == PE32_MAGIC && optionalSize >= 96) return StubKind::PeX86;
-    if (machine == MACHINE_AMD64 && magic == PE32_PLUS_MAGIC && optionalSize >= 112) return StubKind::PeX64;
+    if (machine == MACHINE_I386 && magic == MAGIC_PE32 && optionalSize >= 96) return StubKind::PeX86;
+    if (machine == MACHINE_AMD64 && magic == MAGIC_PE32_PLUS && optionalSize >= 112) return StubKind::PeX64;
     return StubKind::Unknown;
 }
 

@@ -3,14 +3,12 @@
 #include <algorithm>
 #include <cstring>
 
+#include "pe/PeFormat.h"
+
 namespace kvxpack {
 
 namespace {
 
-constexpr std::uint16_t MACHINE_I386 = 0x014C;
-constexpr std::uint16_t MACHINE_AMD64 = 0x8664;
-constexpr std::uint16_t MAGIC_PE32 = 0x10B;
-constexpr std::uint16_t MAGIC_PE32_PLUS = 0x20B;
 constexpr std::uint16_t SUBSYSTEM_CONSOLE = 3;
 constexpr std::size_t SECTION_HEADER_SIZE = 40;
 constexpr unsigned DIRECTORY_RESOURCE = 2;
@@ -44,7 +42,7 @@ bool PeImage::parse(Bytes file, std::string& error, bool wholeImage) {
         return false;
     }
     const std::uint32_t peAt = le32(b + 0x3C);
-    if (!fits(peAt, 24, size) || le32(b + peAt) != 0x00004550) {
+    if (!fits(peAt, 24, size) || le32(b + peAt) != PE_SIGNATURE) {
         error = "not a PE image (no PE signature)";
         return false;
     }
