@@ -31,11 +31,17 @@ set(KVX_LAUNCHER_RC ${CMAKE_SOURCE_DIR}/src/resources/kvx.rc)
 get_filename_component(KVX_BINUTILS_PREFIX ${CMAKE_CXX_COMPILER} NAME)
 string(REGEX REPLACE "g\\+\\+.*$" "" KVX_BINUTILS_PREFIX ${KVX_BINUTILS_PREFIX})
 
-# kvx_windows_launcher(NAME [CONSOLE] [EXTRA_SOURCES...]): a Windows launcher executable with
-# the exported natives, the trimmed C++ runtime and the launcher's resources; CONSOLE makes the
-# console-subsystem variant; extra sources (test resources) are added.
+# kvx_windows_launcher(NAME [CONSOLE] [RESOURCES file.rc] [EXTRA_SOURCES...]): a Windows launcher
+# executable with the exported natives, the trimmed C++ runtime and the launcher's resources;
+# CONSOLE makes the console-subsystem variant; RESOURCES replaces the launcher's resource script
+# with one that includes it (one script, so the linker never has to merge two resource trees:
+# it cannot merge one with an empty resource and then drops it); extra sources are added.
 function(kvx_windows_launcher name)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "CONSOLE" "" "")
+  cmake_parse_arguments(PARSE_ARGV 1 arg "CONSOLE" "RESOURCES" "")
+  set(rc ${KVX_LAUNCHER_RC})
+  if(arg_RESOURCES)
+    set(rc ${arg_RESOURCES})
+  endif()
   if(arg_CONSOLE)
     set(subsystem "")
     set(link -static -static-libgcc -static-libstdc++ -mconsole)
@@ -45,10 +51,10 @@ function(kvx_windows_launcher name)
   endif()
   add_executable(${name} ${subsystem} ${CMAKE_SOURCE_DIR}/src/launcher/main.cpp
                  ${CMAKE_SOURCE_DIR}/src/launcher/win32/StubRuntime.cpp ${KVX_NATIVES_JNI_SOURCES}
-                 ${KVX_LAUNCHER_RC} ${arg_UNPARSED_ARGUMENTS})
+                 ${rc} ${arg_UNPARSED_ARGUMENTS})
   target_link_libraries(${name} PRIVATE kvxcore ${link} -Wl,${KVX_EXPORTS_DEF})
   set_property(TARGET ${name} APPEND PROPERTY LINK_DEPENDS ${KVX_EXPORTS_DEF})
-  set_source_files_properties(${KVX_LAUNCHER_RC} TARGET_DIRECTORY ${name} PROPERTIES COMPILE_FLAGS "-c 65001")
+  set_source_files_properties(${rc} TARGET_DIRECTORY ${name} PROPERTIES COMPILE_FLAGS "-c 65001")
   # Every launcher is a stub kvxpack may copy: no link time stamp (equal sources give equal
   # files) and no symbols; the debug information stays beside it as <name>.exe.debug.
   target_compile_options(${name} PRIVATE ${KVX_STUB_FLAGS})
