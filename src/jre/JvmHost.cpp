@@ -197,11 +197,13 @@ LaunchError JvmHost::create(const char* path) {
         return LAUNCH_JRE_NOT_VALID;
     }
 
-    // The array points into the option list's own buffer; it lives for this call only.
+    // The array points into the option list's own buffer; it lives for this call only. The
+    // exit hook, when set, follows the options.
     const int32_t count = options_.count();
+    const int32_t total = count + (exitHook_ ? 1 : 0);
     GrowBuffer<JavaVMOption> optionArray;
-    optionArray.setLength(count);
-    if (optionArray.length() != count) {
+    optionArray.setLength(total);
+    if (optionArray.length() != total) {
         // Out of memory before the call: a VM without some of its options must not start.
         options_.release();
         return LAUNCH_VM_CREATE_FAILED;
@@ -211,10 +213,15 @@ LaunchError JvmHost::create(const char* path) {
         optionArray.data()[i].extraInfo = nullptr;
         trace("option %s", options_.entry(i));
     }
+    if (exitHook_) {
+        static char exitHookName[] = "exit";
+        optionArray.data()[count].optionString = exitHookName;
+        optionArray.data()[count].extraInfo = reinterpret_cast<void*>(exitHook_);
+    }
 
     JavaVMInitArgs initArgs;
     initArgs.version = REQUESTED_JNI_VERSION;
-    initArgs.nOptions = count;
+    initArgs.nOptions = total;
     initArgs.options = optionArray.data();
     initArgs.ignoreUnrecognized = JNI_TRUE;
 

@@ -19,7 +19,13 @@ public:
     JvmHost(const JvmHost&) = delete;
     JvmHost& operator=(const JvmHost&) = delete;
 
+    // Called by the runtime when Java ends the process (System.exit, Runtime.halt), on the
+    // runtime's own thread after its shutdown work; the process ends when it returns.
+    using ExitHook = void(JNICALL*)(jint code);
+
     void addOption(const char* text);
+    // Passed to the runtime as its "exit" hook by create.
+    void setExitHook(ExitHook hook) { exitHook_ = hook; }
     // Loads the library at `path` (retrying once with its parent directory on PATH) and
     // creates the virtual machine. 0, or 1 not loadable, 2 no entry point, 4 creation failed.
     [[nodiscard]] LaunchError create(const char* path);
@@ -39,6 +45,7 @@ public:
 
 private:
     StringPool options_;
+    ExitHook exitHook_ = nullptr;
     platform::DynamicLibrary library_;
     JavaVM* vm_ = nullptr;
     JNIEnv* env_ = nullptr;

@@ -31,6 +31,15 @@ void addOptionsOfKey(const ConfigStore& store, StringPool& pool, JvmHost& host, 
     pool.clear();
 }
 
+// Java may end the process itself (System.exit): the runtime then exits from its own thread
+// through its own C library, which on Windows runs none of this executable's exit handlers and
+// never returns to the entry point. What every start must finish happens here too.
+void JNICALL finishAtVmExit(jint code) {
+    trace("the runtime ends the process with %d", static_cast<int>(code));
+    finishClassDataSharing();
+    removeTrayIconsAtVmExit();
+}
+
 }  // namespace
 
 LaunchOutcome runLaunchSteps(ConfigStore& store, JvmHost& host, int argCount, const char* const* args) {
@@ -72,6 +81,7 @@ LaunchOutcome runLaunchSteps(ConfigStore& store, JvmHost& host, int argCount, co
         return outcome;
     }
     addClassDataSharingOptions(store, store.getModulePath(), library, host);
+    host.setExitHook(finishAtVmExit);
     outcome.code = host.create(library.c_str());
     if (outcome.code != LAUNCH_OK) return outcome;
 

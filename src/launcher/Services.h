@@ -16,6 +16,8 @@ void splashAfterMain();
 void splashAfterError();
 // Removes every remaining tray icon; later calls do nothing.
 void releaseAllTrayIcons();
+// The same when Java ends the process itself (System.exit), from the runtime's thread.
+void removeTrayIconsAtVmExit();
 // The window that owns a launch-error message box: the splash window while one is on
 // screen, otherwise none (null).
 void* splashOwnerWindow();

@@ -7,5 +7,6 @@ namespace kvx {
 
 void startTrayServices() {}
 void releaseAllTrayIcons() {}
+void removeTrayIconsAtVmExit() {}
 
 }  // namespace kvx

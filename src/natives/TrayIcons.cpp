@@ -208,6 +208,23 @@ void releaseAllTrayIcons() {
     if (runtime) FreeLibrary(runtime);
 }
 
+void removeTrayIconsAtVmExit() {
+    TrayIconEntry* entries;
+    int32_t count;
+    {
+        TrayLock lock;
+        if (g_released) return;
+        g_released = true;  // from now on notifications are dropped
+        entries = g_trayIconTable.takeAll(count);
+    }
+    // Out of the table, the records are out of every native's reach. They, the icons, the
+    // runtime reference and the table storage go with the process.
+    for (int32_t i = count - 1; i >= 0; --i) {
+        TrayIconRecord* record = entries[i].record;
+        if (record && record->shown) tellShell(NIM_DELETE, record->data);
+    }
+}
+
 void trayIconInit(JNIEnv* env, jobject self, jint icon, jstring tip, jstring info, jstring infoTitle,
                   jint infoType) noexcept {
     bool needVm;

@@ -26,6 +26,10 @@ void startTrayServices();
 // Removes every remaining icon, last created first, and frees the table; runs once. Called
 // after the virtual machine is gone: the Java references are not touched.
 void releaseAllTrayIcons();
+// Java ended the process (System.exit) and the entry point will not run again: removes every
+// remaining icon, last created first, without waiting for deliveries (the caller of
+// System.exit may be one) and without freeing anything. Later calls of either do nothing.
+void removeTrayIconsAtVmExit();
 
 // com.quorvane.kvx.SystemTray
 void trayIconInit(JNIEnv* env, jobject self, jint icon, jstring tip, jstring info, jstring infoTitle,

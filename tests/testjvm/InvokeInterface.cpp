@@ -10,6 +10,7 @@
 
 #include <windows.h>
 
+#include <cstring>
 #include <type_traits>
 
 // Defined under names of our own and exported by the module-definition files under the
@@ -34,11 +35,14 @@ bool isSupportedVersion(jint v) {
 
 bool startsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
 
+bool isHookName(const char* o) {
+    return std::strcmp(o, "exit") == 0 || std::strcmp(o, "abort") == 0 || std::strcmp(o, "vfprintf") == 0;
+}
+
 // Options a runtime accepts. -X and _ options pass whatever they say: with
 // ignoreUnrecognized a runtime skips the ones it does not know.
 bool isAcceptedOption(const std::string& o) {
     if (startsWith(o, "-D") || startsWith(o, "-X") || startsWith(o, "_")) return true;
-    if (o == "exit" || o == "abort" || o == "vfprintf") return true;
     if (o == "-verbose" || startsWith(o, "-verbose:")) return true;
     static const char* const FLAGS[] = {"-ea", "-da", "-esa", "-dsa", "-enableassertions", "-disableassertions",
                                         "-enablesystemassertions", "-disablesystemassertions"};
@@ -182,6 +186,7 @@ jint JNICALL DestroyJavaVM(JavaVM* javaVm) {
         CloseHandle(h);
     }
     guard.lock();
+    writeArchiveAtEnd(vm);
     vm.detachThread(*self);
     vm.state = Vm::State::Destroyed;
     log.linef("destroyed global-refs=%u pinned-strings=%u", static_cast<unsigned>(vm.liveGlobalCount()),
@@ -223,9 +228,18 @@ extern "C" jint JNICALL testjvm_CreateJavaVM(JavaVM** pvm, void** penv, void* ar
         Vm::misuse("JNI_CreateJavaVM", "bad option array");
     }
     std::vector<std::string> options;
+    void(JNICALL* exitHook)(jint) = nullptr;
     for (jint i = 0; i < initArgs->nOptions; ++i) {
         const char* text = initArgs->options[i].optionString;
         if (text == nullptr) Vm::misuse("JNI_CreateJavaVM", testjvm::format("option %d is null", static_cast<int>(i)));
+        // The hooks are functions, not options: they are recorded apart and leave the list.
+        if (testjvm::isHookName(text)) {
+            log.line(std::string("hook ") + text);
+            if (std::strcmp(text, "exit") == 0) {
+                exitHook = reinterpret_cast<void(JNICALL*)(jint)>(initArgs->options[i].extraInfo);
+            }
+            continue;
+        }
         options.push_back(testjvm::ansiToUtf8(text));
         log.line("option " + options.back());
     }
@@ -245,6 +259,7 @@ extern "C" jint JNICALL testjvm_CreateJavaVM(JavaVM** pvm, void** penv, void* ar
     if (vm.script.createResult != 0) return static_cast<jint>(vm.script.createResult);
 
     vm.options = options;
+    vm.exitHook = exitHook;
     for (const std::string& o : options) {
         if (o.rfind("-D", 0) == 0) testjvm::addProperty(vm, o);
     }

@@ -95,7 +95,51 @@ Value runScriptedMain(Vm& vm, ThreadState& t, const Method& m, Obj*, const std::
     return {};
 }
 
+struct ExitHookCall {
+    void(JNICALL* hook)(jint);
+    jint code;
+};
+
+DWORD WINAPI vmThreadExit(void* param) {
+    auto* call = static_cast<ExitHookCall*>(param);
+    EventLog::instance().linef("exit-hook %ld", static_cast<long>(call->code));
+    call->hook(call->code);
+    EventLog::instance().line("exit-hook-returned");
+    ExitProcess(static_cast<UINT>(call->code));
+}
+
 }  // namespace
+
+void writeArchiveAtEnd(const Vm& vm) {
+    if (!vm.script.dumpsArchive) return;
+    static const char PREFIX[] = "-XX:ArchiveClassesAtExit=";
+    for (const std::string& o : vm.options) {
+        if (o.rfind(PREFIX, 0) != 0) continue;
+        const std::string path = o.substr(sizeof PREFIX - 1);
+        const std::string content(4096, 'A');
+        HANDLE h = CreateFileW(toWide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                               nullptr);
+        DWORD written = 0;
+        bool ok = h != INVALID_HANDLE_VALUE &&
+                  WriteFile(h, content.data(), static_cast<DWORD>(content.size()), &written, nullptr) &&
+                  written == content.size();
+        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+        EventLog::instance().line((ok ? "archive-written " : "archive-write-failed ") + path);
+    }
+}
+
+void systemExit(const Vm& vm, long code) {
+    writeArchiveAtEnd(vm);
+    if (vm.exitHook) {
+        static ExitHookCall call;
+        call = {vm.exitHook, static_cast<jint>(code)};
+        HANDLE thread = CreateThread(nullptr, 0, vmThreadExit, &call, 0, nullptr);
+        if (thread) {
+            WaitForSingleObject(thread, INFINITE);  // the VM thread ends the process
+        }
+    }
+    ExitProcess(static_cast<UINT>(code));
+}
 
 bool runSteps(Vm& vm, ThreadState& t, const std::vector<MainStep>& steps, const std::vector<std::string>& argv) {
     EventLog& log = EventLog::instance();
@@ -112,7 +156,7 @@ bool runSteps(Vm& vm, ThreadState& t, const std::vector<MainStep>& steps, const 
         case K::Exit:
             // System.exit: the process ends here, with no return to the caller of main.
             log.linef("exit %ld", step.number);
-            ExitProcess(static_cast<UINT>(step.number));
+            systemExit(vm, step.number);
         case K::Sleeps:
             Sleep(static_cast<DWORD>(step.number));
             break;

@@ -357,6 +357,9 @@ bool Script::parse(std::string_view text, std::string& error) {
             if (rest.empty()) return fail("expected a version text", line);
             javaVersion = std::string(rest);
             hasJavaVersion = true;
+        } else if (directive == "dumps-archive") {
+            if (!rest.empty()) return fail("expected nothing after dumps-archive", line);
+            dumpsArchive = true;
         } else if (directive == "version-fail") {
             if (!rest.empty()) return fail("takes nothing", line);
             versionMode = Version::Fail;

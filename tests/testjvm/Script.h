@@ -10,6 +10,9 @@
 //                              answer null, have no getProperty method, or throw
 //   java-version TEXT          what System.getProperty("java.version") answers (unscripted:
 //                              null, as from a runtime that does not report it)
+//   dumps-archive              at its end (DestroyJavaVM or System.exit) the runtime writes
+//                              4096 bytes to the file of -XX:ArchiveClassesAtExit=, as a
+//                              JDK 13-18 writes its dynamic archive
 //   class NAME [extends SUPER] a loadable class (slashed name) with a static main(String[])
 //   main STEP                  appended to the last class's main, run in order when called:
 //        returns | throws CLASS [MESSAGE] | missing (no main at all) | exit N | sleeps MS |
@@ -116,6 +119,7 @@ struct Script {
     bool versionThrowHasMessage = false;
     std::string javaVersion;
     bool hasJavaVersion = false;
+    bool dumpsArchive = false;
     std::vector<ScriptedClass> classes;
     std::vector<Routine> routines;
     std::vector<std::string> recordedEnv;

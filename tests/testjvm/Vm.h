@@ -85,6 +85,7 @@ public:
     State state = State::Fresh;
     Script script;
     std::vector<std::string> options;               // as given, in UTF-8
+    void(JNICALL* exitHook)(jint) = nullptr;        // the "exit" option's hook, if given
     std::map<std::string, std::string> properties;  // from the -D options
     std::vector<void*> scriptThreads;               // handles of threads a main started
     std::map<std::string, Obj*> variables;          // the script's object variables
@@ -126,6 +127,14 @@ bool runSteps(Vm& vm, ThreadState& t, const std::vector<MainStep>& steps, const 
 // The steps that play Java (native, new, set-field, get-field, start, join); false when the
 // body must end because an exception is pending.
 bool playJavaStep(Vm& vm, ThreadState& t, const MainStep& step);
+// The runtime's own work at its end (DestroyJavaVM, System.exit): the dynamic archive of a
+// `dumps-archive` script. Reads only what creation set.
+void writeArchiveAtEnd(const Vm& vm);
+// System.exit(code) as HotSpot does it: the end-of-runtime work on the calling thread, then
+// the "exit" hook (when the launcher gave one) on another thread, the VM thread, while the
+// caller waits; then the process ends through ExitProcess, which runs no exit handlers of
+// the launcher's C runtime (a real runtime has its own).
+[[noreturn]] void systemExit(const Vm& vm, long code);
 // Binds `this` and arg0... for a method body, then runs the routine.
 void runMethodBody(Vm& vm, ThreadState& t, const Routine& routine, Obj* self, const Method& m,
                    const std::vector<Value>& args);

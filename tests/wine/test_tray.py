@@ -472,3 +472,40 @@ def test_notifications_queued_at_exit_are_dropped_safely(java_app, wine, builds,
     assert any(l.startswith(ON_MOUSE) for l in result.lines), result.describe()
     assert result.lines[-1] == "unload", result.describe()
     assert traced_messages(result.run) == [0, 2], result.run.stderr[-2000:]  # added, removed at exit
+
+
+def test_system_exit_still_removes_the_icons(java_app, wine, builds, tmp_path):
+    """Java ends the process itself, from main and from a mouse callback on the tray thread: the
+    runtime exits through its own C library, past the entry point's clean-up, yet the icons
+    leave the notification area (last created first) and the exit code is Java's. From the
+    callback nothing may wait for the delivery that called System.exit."""
+    app = tray_app(java_app, builds, "win32")
+    script = (classes() + icon("t1", 101, "one") + icon("t2", 102, "two")
+              + [call("t1", "Show"), call("t2", "Show"), "main exit 4"])
+    result = launch(app, script)
+    assert result.run.returncode == 4, result.describe()
+    assert [l.split()[1] + " " + l.split()[3] for l in shell_lines(result)] == [
+        "ADD id=1", "ADD id=2", "DELETE id=2", "DELETE id=1"], result.describe()
+    assert traced_messages(result.run) == [0, 0, 2, 2], result.run.stderr[-2000:]
+    assert result.lines.index("exit-hook 4") < result.lines.index(shell_lines(result)[2]), result.describe()
+
+    go = tmp_path / "go"
+    script = (classes(mouse_routine="quit") + icon("t1", 101, "quit")
+              + ["main new cb " + CALLBACK, set_callback("cb"), call("t1", "Show"),
+                 "main waits-file %s %d" % (winpath(go), WAIT_MS),
+                 "routine quit", "step exit 5"])
+
+    def drive(desk):
+        desk.wait_for(desk.count("native-return %s.Show" % TRAY), "the icon shown")
+        desk.post((1124, 1, 514))
+        desk.wait_for(desk.count("exit 5"), "System.exit in the callback")
+
+    desktop = Desktop(wine, builds, app.jvm.log, tmp_path / "shot.ppm")
+    driver = Driver(desktop, go, drive)
+    driver.start()
+    result = launch(app, script, timeout=120)
+    driver.check()
+    assert result.run.returncode == 5, result.describe()
+    assert any(l.startswith(ON_MOUSE) for l in result.lines), result.describe()
+    assert not any(l.startswith("waited ") for l in result.lines), result.describe()
+    assert traced_messages(result.run) == [0, 2], result.run.stderr[-2000:]

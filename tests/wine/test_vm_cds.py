@@ -110,3 +110,24 @@ def test_cds_off_or_absent_passes_nothing_extra(java_app, cache):
     (app.dir / (app.exe.stem + ".cfg")).unlink()
     (app.jvm.home / "release").unlink()
     assert added(app.launch(script=["class app/Main"])) == []
+
+
+@pytest.mark.parametrize("arch", ["win32", "win64"])
+def test_the_archive_is_finished_when_java_ends_the_process_itself(java_app, cache, arch):
+    """The runtime writes its archive at its end; the launcher names it when the process ends,
+    also after System.exit, when the runtime exits through its own C library and the entry
+    point never returns."""
+    prefix, folder = cache
+    app = cds_app(java_app, "17.0.9", arch)
+    for n, end in enumerate(["main returns", "main exit 3"]):
+        launch = app.launch(script=["dumps-archive", "class app/Main", end], env={})
+        assert launch.run.returncode == 3 * n, launch.describe()
+        written = [l for l in launch.lines if l.startswith("archive-written ")]
+        assert len(written) == 1 and written[0].endswith(".jsa.tmp"), launch.describe()
+        archives = [p.name for p in folder.iterdir()]
+        assert len(archives) == 1 and archives[0].endswith("-4096.jsa"), (archives, launch.describe())
+        assert ("exit-hook 3" in launch.lines) == (end == "main exit 3"), launch.describe()
+        # The next start uses it; the one after a System.exit is the new one.
+        options = added(app.launch(script=["class app/Main"], env={}))
+        assert options[2] == "-XX:SharedArchiveFile=" + prefix + archives[0], options
+        (folder / archives[0]).unlink()

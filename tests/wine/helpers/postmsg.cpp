@@ -3,6 +3,8 @@
 //   postmsg.exe CLASS MESSAGE WPARAM LPARAM [MESSAGE WPARAM LPARAM ...]
 // Numbers are decimal or 0x-hexadecimal (WPARAM may use all its bits, LPARAM may be negative).
 // Waits up to 10 s for the window; prints "posted N" and exits 0, or 1 when it never came.
+// Every window of the class gets the messages: a window of a program that just ended may
+// linger in the window list for a moment and would otherwise swallow them.
 #include <windows.h>
 
 #include <cstdio>
@@ -22,13 +24,17 @@ int main(int argc, char** argv) {
         std::printf("no window of class %s\n", argv[1]);
         return 1;
     }
-    int posted = 0;
-    for (int i = 2; i + 2 < argc; i += 3) {
-        UINT message = static_cast<UINT>(std::strtoul(argv[i], nullptr, 0));
-        WPARAM w = static_cast<WPARAM>(std::strtoull(argv[i + 1], nullptr, 0));
-        LPARAM l = static_cast<LPARAM>(std::strtoll(argv[i + 2], nullptr, 0));
-        if (PostMessageA(window, message, w, l)) ++posted;
+    int best = 0;
+    for (; window; window = FindWindowExA(nullptr, window, argv[1], nullptr)) {
+        int posted = 0;
+        for (int i = 2; i + 2 < argc; i += 3) {
+            UINT message = static_cast<UINT>(std::strtoul(argv[i], nullptr, 0));
+            WPARAM w = static_cast<WPARAM>(std::strtoull(argv[i + 1], nullptr, 0));
+            LPARAM l = static_cast<LPARAM>(std::strtoll(argv[i + 2], nullptr, 0));
+            if (PostMessageA(window, message, w, l)) ++posted;
+        }
+        if (posted > best) best = posted;
     }
-    std::printf("posted %d\n", posted);
-    return posted == (argc - 2) / 3 ? 0 : 1;
+    std::printf("posted %d\n", best);
+    return best == (argc - 2) / 3 ? 0 : 1;
 }
