@@ -100,26 +100,54 @@ bool hasBaseArchive(const AppString& jvmLibrary) {
     return platform::isReadable((jvmLibrary.left(end) + BASE_ARCHIVE).c_str());
 }
 
-// The runtimes fail at exit, with exit code 1, when asked to archive classes while a folder
-// holding files is on the class path: any folder on it rules sharing out.
-bool classPathHasFolder(const StringPool& options) {
+// The class path the runtime gets (the last definition counts), or null.
+const char* classPathOf(const StringPool& options) {
     const char* classPath = nullptr;
     for (int32_t i = 0; i < options.count(); ++i) {
         if (startsWith(options.entry(i), "-Djava.class.path=")) classPath = options.entry(i) + 18;
     }
+    return classPath;
+}
+
+// Calls visit(entry) for each non-empty class path entry until it returns true; true then.
+template <typename Visit>
+bool anyClassPathEntry(const char* classPath, Visit visit) {
     if (!classPath) return false;
     const char separator = platform::classPathSeparator();
     for (const char* start = classPath;;) {
         const char* end = std::strchr(start, separator);
         AppString entry(start, end ? static_cast<int32_t>(end - start) : -1);
-        if (!entry.isEmpty()) {
-            if (!isPathSeparator(entry.lastChar())) entry.appendChar(platform::nativeSeparator());
-            platform::DirectoryEnumeration probe;
-            if (probe.open(entry.c_str())) return true;
-        }
+        if (!entry.isEmpty() && visit(entry)) return true;
         if (!end) return false;
         start = end + 1;
     }
+}
+
+// The runtimes fail at exit, with exit code 1, when asked to archive classes while a folder
+// holding files is on the class path: any folder on it rules sharing out.
+bool classPathHasFolder(const StringPool& options) {
+    return anyClassPathEntry(classPathOf(options), [](AppString entry) {
+        if (!isPathSeparator(entry.lastChar())) entry.appendChar(platform::nativeSeparator());
+        platform::DirectoryEnumeration probe;
+        return probe.open(entry.c_str());
+    });
+}
+
+// Each class path entry with its size and time, as the runtimes check them before they map
+// an archive: a jar that changed (an update, another `libs` file) means a new identity, so
+// a new archive is written instead of one the runtime would refuse on every start.
+AppString classPathStamps(const StringPool& options) {
+    AppString text;
+    anyClassPathEntry(classPathOf(options), [&text](const AppString& entry) {
+        platform::FileStamp stamp;
+        const bool found = platform::fileStamp(entry.c_str(), stamp);
+        AppString line;
+        line.format("\n%s %llu %lld", entry.c_str(), static_cast<unsigned long long>(found ? stamp.size : 0),
+                    static_cast<long long>(found ? stamp.modified : 0));
+        text.append(line.c_str());
+        return false;
+    });
+    return text;
 }
 
 AppString identityText(const CdsIdentity& id) {
@@ -128,6 +156,7 @@ AppString identityText(const CdsIdentity& id) {
                 static_cast<unsigned long long>(id.executableSize), static_cast<long long>(id.executableTime),
                 id.runtime.c_str(), static_cast<unsigned long long>(id.runtimeSize),
                 static_cast<long long>(id.runtimeTime), id.version.c_str());
+    text.append(id.classPath.c_str());
     return text;
 }
 
@@ -286,6 +315,7 @@ void addClassDataSharingOptions(const ConfigStore& store, const AppString& execu
     if (!platform::fileStamp(id.runtime.c_str(), stamp)) return;
     id.runtimeSize = stamp.size;
     id.runtimeTime = stamp.modified;
+    id.classPath = classPathStamps(configured);
 
     const char separator = platform::nativeSeparator();
     plan.folder = platform::userCacheDirectory();

@@ -34,7 +34,8 @@ AppString javaHomeOfLibrary(const AppString& libraryPath);
 // their logging: the configuration then keeps charge and nothing is added.
 bool isSharingOption(const char* option);
 
-// What identifies an archive: the executable and the runtime, each with size and time.
+// What identifies an archive: the executable and the runtime, each with size and time, and
+// the class path.
 struct CdsIdentity {
     AppString executable;
     uint64_t executableSize = 0;
@@ -43,6 +44,7 @@ struct CdsIdentity {
     uint64_t runtimeSize = 0;
     int64_t runtimeTime = 0;
     AppString version;  // the release file's JAVA_VERSION
+    AppString classPath;  // a line for each class path entry: path, size and time (0 0 if absent)
 };
 
 // File names inside the cache folder. Every file of one executable starts with the same

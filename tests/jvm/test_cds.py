@@ -3,8 +3,10 @@ later starts map it (shown by the runtime's own class-loading log, written to a 
 that the application's output stays as it is), and nothing that goes wrong with the
 archive changes what the application does or prints."""
 import os
+import shutil
 import subprocess
 import time
+import zipfile
 
 import pytest
 
@@ -226,3 +228,28 @@ def test_a_folder_on_the_class_path_rules_sharing_out(tmp_path, jars, runtime):
         result, _ = app.run()
         assert (result.returncode, result.stdout, result.stderr) == (3, "", "")
     assert not app.files()
+
+
+def test_a_changed_library_jar_gets_a_new_archive(tmp_path, jars, runtime):
+    """The runtimes refuse an archive once a jar it holds classes of changed; the launcher then
+    writes a new one instead of starting without sharing from then on."""
+    app = CdsApp(tmp_path, jars, runtime, main="app.UsesLib", extra=["--libs", "lib"])
+    lib = tmp_path / "bin" / "lib"
+    lib.mkdir()
+    shutil.copy(jars["lib"], lib / "lib.jar")
+
+    def start():
+        result, log = app.run()
+        assert (result.returncode, result.stdout, result.stderr) == (0, "lib says hello from lib\n", ""), result
+        return log
+
+    start()
+    old = app.archives()
+    app.check_mapped(start(), "lib.Helper")
+
+    with zipfile.ZipFile(lib / "lib.jar", "a") as jar:
+        jar.writestr("lib/notes.txt", "a newer build of the library")
+    start()
+    new = app.archives()
+    assert len(new) == 1 and new != old, (old, new)
+    app.check_mapped(start(), "lib.Helper")

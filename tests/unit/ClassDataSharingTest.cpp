@@ -333,3 +333,26 @@ TEST(CacheFilesTest, CacheFolderFollowsXdgThenHome) {
     EXPECT_STREQ(platform::userCacheDirectory().c_str(), "/home/u/.cache");
 }
 #endif
+
+TEST_F(CdsTest, AChangedClassPathJarGetsANewArchive) {
+    const std::string jar = tree_.touch("app/lib/extra.jar", "first");
+    std::string classPath = "-Djava.class.path=" + exe_;
+    classPath += platform::classPathSeparator();
+    classPath += jar;
+    const std::vector<std::string> configured = {classPath};
+    runtimeWrites(valueOf(start("cds auto\r\n", configured), "-XX:ArchiveClassesAtExit="), 4096);
+    finishClassDataSharing();
+    const std::vector<std::string> files = filesIn(cacheDir());
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(fs::path(valueOf(start("cds auto\r\n", configured), "-XX:SharedArchiveFile=")).filename(), files[0]);
+
+    // The runtime would refuse the archive once the jar changed: a new one is written.
+    tree_.touch("app/lib/extra.jar", "second, longer");
+    std::string rewriting = valueOf(start("cds auto\r\n", configured), "-XX:ArchiveClassesAtExit=");
+    ASSERT_FALSE(rewriting.empty());
+    EXPECT_EQ(fs::path(rewriting).filename().string().substr(0, 17), files[0].substr(0, 17));
+    // So does a class path that names another file, or one that is gone.
+    fs::remove(jar);
+    EXPECT_FALSE(valueOf(start("cds auto\r\n", configured), "-XX:ArchiveClassesAtExit=").empty());
+    EXPECT_FALSE(valueOf(start("cds auto\r\n", {"-Djava.class.path=" + exe_}), "-XX:ArchiveClassesAtExit=").empty());
+}
