@@ -165,10 +165,12 @@ def test_a_nearly_full_disk_writes_nothing(tmp_path, jars, runtime):
 
 def test_simultaneous_first_starts_all_run_and_leave_one_archive(tmp_path, jars, runtime):
     app = CdsApp(tmp_path, jars, runtime)
-    env = clean_env(XDG_CACHE_HOME=str(app.cache), HOME=str(tmp_path / "home"),
-                    KVX_TEST_LOADLOG=str(tmp_path / "parallel.log"))
+    # A log file each: runtimes that start together on one log file race to rotate it and
+    # say so on standard error.
+    envs = [clean_env(XDG_CACHE_HOME=str(app.cache), HOME=str(tmp_path / "home"),
+                      KVX_TEST_LOADLOG=str(tmp_path / ("parallel-%d.log" % n))) for n in range(4)]
     procs = [subprocess.Popen([app.exe, "a"], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=env)
-             for _ in range(4)]
+             for env in envs]
     try:
         for p in procs:
             out, err = p.communicate(timeout=600)

@@ -165,6 +165,7 @@ jint JNICALL GetEnv(JavaVM* javaVm, void** penv, jint version) {
 jint JNICALL DestroyJavaVM(JavaVM* javaVm) {
     checkVm(javaVm, "DestroyJavaVM");
     Vm& vm = Vm::instance();
+    stopIfExiting(vm);
     auto guard = vm.lock();
     EventLog& log = EventLog::instance();
     log.line("destroy");

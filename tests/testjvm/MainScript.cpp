@@ -128,7 +128,12 @@ void writeArchiveAtEnd(const Vm& vm) {
     }
 }
 
-void systemExit(const Vm& vm, long code) {
+void stopIfExiting(const Vm& vm) {
+    if (vm.exiting.load()) Sleep(INFINITE);
+}
+
+void systemExit(Vm& vm, long code) {
+    vm.exiting.store(true);
     writeArchiveAtEnd(vm);
     if (vm.exitHook) {
         static ExitHookCall call;
@@ -145,6 +150,7 @@ bool runSteps(Vm& vm, ThreadState& t, const std::vector<MainStep>& steps, const 
     EventLog& log = EventLog::instance();
     using K = MainStep::Kind;
     for (const MainStep& step : steps) {
+        stopIfExiting(vm);
         switch (step.kind) {
         case K::Returns:
             return false;

@@ -8,6 +8,7 @@
 
 #include <jni.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <map>
@@ -86,6 +87,7 @@ public:
     Script script;
     std::vector<std::string> options;               // as given, in UTF-8
     void(JNICALL* exitHook)(jint) = nullptr;        // the "exit" option's hook, if given
+    std::atomic<bool> exiting{false};               // System.exit began: Java threads stop
     std::map<std::string, std::string> properties;  // from the -D options
     std::vector<void*> scriptThreads;               // handles of threads a main started
     std::map<std::string, Obj*> variables;          // the script's object variables
@@ -133,8 +135,12 @@ void writeArchiveAtEnd(const Vm& vm);
 // System.exit(code) as HotSpot does it: the end-of-runtime work on the calling thread, then
 // the "exit" hook (when the launcher gave one) on another thread, the VM thread, while the
 // caller waits; then the process ends through ExitProcess, which runs no exit handlers of
-// the launcher's C runtime (a real runtime has its own).
-[[noreturn]] void systemExit(const Vm& vm, long code);
+// the launcher's C runtime (a real runtime has its own). From the start every other Java
+// thread stops at its next step, and DestroyJavaVM never returns, as in a runtime whose
+// threads block at the exit's safepoint.
+[[noreturn]] void systemExit(Vm& vm, long code);
+// Called where a runtime would reach a safepoint: never returns once System.exit began.
+void stopIfExiting(const Vm& vm);
 // Binds `this` and arg0... for a method body, then runs the routine.
 void runMethodBody(Vm& vm, ThreadState& t, const Routine& routine, Obj* self, const Method& m,
                    const std::vector<Value>& args);
