@@ -4,28 +4,51 @@
 // Numbers are decimal or 0x-hexadecimal (WPARAM may use all its bits, LPARAM may be negative).
 // Waits up to 10 s for the window; prints "posted N" and exits 0, or 1 when it never came.
 // Every window of the class gets the messages: a window of a program that just ended may
-// linger in the window list for a moment and would otherwise swallow them.
+// linger in the window list for a moment and would otherwise swallow them. The windows are
+// listed first and posted to after, since walking the list while such a window goes away
+// ends the walk early.
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+struct Search {
+    const char* className;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK collect(HWND window, LPARAM param) {
+    auto* search = reinterpret_cast<Search*>(param);
+    char name[256];
+    if (GetClassNameA(window, name, sizeof name) && std::strcmp(name, search->className) == 0) {
+        search->found.push_back(window);
+    }
+    return TRUE;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 5 || (argc - 2) % 3 != 0) {
         std::fprintf(stderr, "usage: postmsg CLASS MESSAGE WPARAM LPARAM ...\n");
         return 2;
     }
-    HWND window = nullptr;
-    for (int waited = 0; !window && waited < 10000; waited += 50) {
-        window = FindWindowA(argv[1], nullptr);
-        if (!window) Sleep(50);
+    Search search{argv[1], {}};
+    for (int waited = 0; waited < 10000; waited += 50) {
+        EnumWindows(collect, reinterpret_cast<LPARAM>(&search));
+        if (!search.found.empty()) break;
+        Sleep(50);
     }
-    if (!window) {
+    if (search.found.empty()) {
         std::printf("no window of class %s\n", argv[1]);
         return 1;
     }
     int best = 0;
-    for (; window; window = FindWindowExA(nullptr, window, argv[1], nullptr)) {
+    for (HWND window : search.found) {
         int posted = 0;
         for (int i = 2; i + 2 < argc; i += 3) {
             UINT message = static_cast<UINT>(std::strtoul(argv[i], nullptr, 0));
