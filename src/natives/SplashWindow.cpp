@@ -6,6 +6,8 @@
 #include <cstring>
 #include <new>
 
+#include "platform/win32/SrwLockScope.h"
+
 namespace kvx {
 
 namespace {
@@ -55,29 +57,13 @@ private:
 SRWLOCK g_splashLock = SRWLOCK_INIT;
 SplashWindow* g_splash = nullptr;
 
-class SharedSplashLock {
-public:
-    SharedSplashLock() { AcquireSRWLockShared(&g_splashLock); }
-    ~SharedSplashLock() { ReleaseSRWLockShared(&g_splashLock); }
-    SharedSplashLock(const SharedSplashLock&) = delete;
-    SharedSplashLock& operator=(const SharedSplashLock&) = delete;
-};
-
-class ExclusiveSplashLock {
-public:
-    ExclusiveSplashLock() { AcquireSRWLockExclusive(&g_splashLock); }
-    ~ExclusiveSplashLock() { ReleaseSRWLockExclusive(&g_splashLock); }
-    ExclusiveSplashLock(const ExclusiveSplashLock&) = delete;
-    ExclusiveSplashLock& operator=(const ExclusiveSplashLock&) = delete;
-};
-
 void paintSplash(HWND window) {
     RECT client{};
     GetClientRect(window, &client);
     PAINTSTRUCT ps{};
     HDC dc = BeginPaint(window, &ps);
     if (dc) {
-        SharedSplashLock lock;
+        platform::SharedLockScope lock(g_splashLock);
         HBITMAP bitmap = g_splash ? g_splash->bitmap() : nullptr;
         HDC memory = bitmap ? CreateCompatibleDC(dc) : nullptr;
         if (memory) {
@@ -124,7 +110,7 @@ LRESULT CALLBACK splashWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
 
 int SplashWindow::initOnThread() {
     {
-        ExclusiveSplashLock lock;
+        platform::ExclusiveLockScope lock(g_splashLock);
         g_splash = this;
         holder_ = new (std::nothrow) WindowHolder;
     }
@@ -154,7 +140,7 @@ int SplashWindow::initOnThread() {
                                       info.bmHeight, nullptr, nullptr, module, nullptr);
         if (window) {
             {
-                ExclusiveSplashLock lock;
+                platform::ExclusiveLockScope lock(g_splashLock);
                 holder_->window = window;
             }
             ShowWindow(window, SW_SHOW);
@@ -177,7 +163,7 @@ DWORD WINAPI splashThreadMain(void* param) {
         }
     }
     {
-        ExclusiveSplashLock lock;
+        platform::ExclusiveLockScope lock(g_splashLock);
         if (g_splash == splash) g_splash = nullptr;
     }
     Sleep(0);
@@ -275,7 +261,7 @@ bool startSplashFromResource() {
 }
 
 void* splashWindowHandle() {
-    SharedSplashLock lock;
+    platform::SharedLockScope lock(g_splashLock);
     return g_splash ? g_splash->window() : nullptr;
 }
 
@@ -292,22 +278,22 @@ void armLocked(int32_t delay) {
 }  // namespace
 
 void setAutoClose(int32_t delay) {
-    ExclusiveSplashLock lock;
+    platform::ExclusiveLockScope lock(g_splashLock);
     armLocked(delay);
 }
 
 void setAutoCloseUnlessRequested(int32_t delay) {
-    ExclusiveSplashLock lock;
+    platform::ExclusiveLockScope lock(g_splashLock);
     if (g_splash && !g_splash->autoCloseRequested()) armLocked(delay);
 }
 
 bool autoCloseRequested() {
-    SharedSplashLock lock;
+    platform::SharedLockScope lock(g_splashLock);
     return g_splash && g_splash->autoCloseRequested();
 }
 
 void requestSplashClose() {
-    SharedSplashLock lock;
+    platform::SharedLockScope lock(g_splashLock);
     HWND window = g_splash ? g_splash->window() : nullptr;
     if (window) PostMessageA(window, WM_CLOSE, 0, 0);
 }

@@ -2,6 +2,8 @@
 
 #include <new>
 
+#include "platform/win32/SrwLockScope.h"
+
 namespace kvx {
 
 namespace {
@@ -15,17 +17,14 @@ SRWLOCK g_windowLock = SRWLOCK_INIT;
 TrayEventWindow* g_current = nullptr;
 
 TrayEventWindow* currentLocked() {
-    AcquireSRWLockShared(&g_windowLock);
-    TrayEventWindow* current = g_current;
-    ReleaseSRWLockShared(&g_windowLock);
-    return current;
+    platform::SharedLockScope lock(g_windowLock);
+    return g_current;
 }
 
 // Clears the process-wide reference when it still designates `window` (or any, for null).
 void clearCurrent(TrayEventWindow* window) {
-    AcquireSRWLockExclusive(&g_windowLock);
+    platform::ExclusiveLockScope lock(g_windowLock);
     if (!window || g_current == window) g_current = nullptr;
-    ReleaseSRWLockExclusive(&g_windowLock);
 }
 
 LRESULT CALLBACK trayWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
@@ -100,9 +99,10 @@ int TrayEventWindow::initOnThread() {
         if (created) {
             ShowWindow(created, SW_HIDE);
             UpdateWindow(created);
-            AcquireSRWLockExclusive(&g_windowLock);  // Java threads read it under this lock
-            window_ = created;
-            ReleaseSRWLockExclusive(&g_windowLock);
+            {
+                platform::ExclusiveLockScope lock(g_windowLock);  // Java threads read it under this lock
+                window_ = created;
+            }
             result = 1;
         }
     }
@@ -113,9 +113,10 @@ int TrayEventWindow::initOnThread() {
 TrayEventWindow* startTrayEventWindow(TrayMouseHandler mouse, MenuCommandHandler command) {
     auto* window = new (std::nothrow) TrayEventWindow(mouse, command);
     if (!window) return nullptr;
-    AcquireSRWLockExclusive(&g_windowLock);
-    g_current = window;
-    ReleaseSRWLockExclusive(&g_windowLock);
+    {
+        platform::ExclusiveLockScope lock(g_windowLock);
+        g_current = window;
+    }
     HANDLE ready = window->readyEvent();
     // Duplicated so the wait stays valid even if the thread ends and frees the instance first.
     HANDLE waitable = nullptr;
@@ -138,10 +139,8 @@ TrayEventWindow* startTrayEventWindow(TrayMouseHandler mouse, MenuCommandHandler
 }
 
 HWND trayEventWindowHandle() {
-    AcquireSRWLockShared(&g_windowLock);
-    HWND handle = g_current ? g_current->window() : nullptr;
-    ReleaseSRWLockShared(&g_windowLock);
-    return handle;
+    platform::SharedLockScope lock(g_windowLock);
+    return g_current ? g_current->window() : nullptr;
 }
 
 }  // namespace kvx

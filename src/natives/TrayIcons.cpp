@@ -20,22 +20,13 @@
 #include "natives/TrayIconTable.h"
 #include "natives/TrayJni.h"
 #include "natives/TrayNatives.h"
+#include "platform/win32/SrwLockScope.h"
 
 namespace kvx {
 
 namespace {
 
-class TrayLock {
-public:
-    TrayLock();
-    ~TrayLock();
-    TrayLock(const TrayLock&) = delete;
-    TrayLock& operator=(const TrayLock&) = delete;
-};
-
 SRWLOCK g_trayLock = SRWLOCK_INIT;
-TrayLock::TrayLock() { AcquireSRWLockExclusive(&g_trayLock); }
-TrayLock::~TrayLock() { ReleaseSRWLockExclusive(&g_trayLock); }
 
 TrayIconTable g_trayIconTable;
 JavaVM* g_vm = nullptr;
@@ -94,10 +85,10 @@ void deliverToCallback(Deliver deliver) {
         deliver(t_deliveryEnv);
         return;
     }
-    AcquireSRWLockShared(&g_deliveryLock);
+    platform::SharedLockScope delivering(g_deliveryLock);
     JavaVM* vm;
     {
-        TrayLock lock;
+        platform::ExclusiveLockScope lock(g_trayLock);
         vm = g_released ? nullptr : g_vm;
         if (!g_callback) vm = nullptr;
     }
@@ -109,7 +100,6 @@ void deliverToCallback(Deliver deliver) {
         t_deliveryEnv = nullptr;
         vm->DetachCurrentThread();
     }
-    ReleaseSRWLockShared(&g_deliveryLock);
 }
 
 // Calls `name` on the callback; a Java exception is printed and cleared before detaching.
@@ -145,7 +135,7 @@ void dispatchTrayMouse(uintptr_t iconId, intptr_t notification) {
         jobject tray = nullptr;
         bool found = false;
         {
-            TrayLock lock;
+            platform::ExclusiveLockScope lock(g_trayLock);
             int32_t index = iconId <= INT32_MAX ? g_trayIconTable.indexOf(static_cast<int32_t>(iconId)) : -1;
             if (index >= 0 && g_callback) {
                 found = true;
@@ -167,7 +157,7 @@ void dispatchMenuCommand(uint32_t command) {
     deliverToCallback([&](JNIEnv* env) {
         jobject callback = nullptr;
         {
-            TrayLock lock;
+            platform::ExclusiveLockScope lock(g_trayLock);
             if (g_callback) callback = env->NewGlobalRef(g_callback);
         }
         if (callback) {
@@ -185,7 +175,7 @@ void releaseAllTrayIcons() {
     int32_t count;
     HMODULE runtime;
     {
-        TrayLock lock;
+        platform::ExclusiveLockScope lock(g_trayLock);
         if (g_released) return;
         g_released = true;  // from now on notifications are dropped
         entries = g_trayIconTable.takeAll(count);
@@ -212,7 +202,7 @@ void removeTrayIconsAtVmExit() {
     TrayIconEntry* entries;
     int32_t count;
     {
-        TrayLock lock;
+        platform::ExclusiveLockScope lock(g_trayLock);
         if (g_released) return;
         g_released = true;  // from now on notifications are dropped
         entries = g_trayIconTable.takeAll(count);
@@ -229,7 +219,7 @@ void trayIconInit(JNIEnv* env, jobject self, jint icon, jstring tip, jstring inf
                   jint infoType) noexcept {
     bool needVm;
     {
-        TrayLock lock;
+        platform::ExclusiveLockScope lock(g_trayLock);
         needVm = g_vm == nullptr;
     }
     if (needVm) {
@@ -239,7 +229,7 @@ void trayIconInit(JNIEnv* env, jobject self, jint icon, jstring tip, jstring inf
             GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
                                reinterpret_cast<LPCSTR>(vm->functions->AttachCurrentThread), &runtime);
             {
-                TrayLock lock;
+                platform::ExclusiveLockScope lock(g_trayLock);
                 if (!g_vm && !g_released) {
                     g_vm = vm;
                     g_vmModule = runtime;
@@ -262,7 +252,7 @@ void trayIconInit(JNIEnv* env, jobject self, jint icon, jstring tip, jstring inf
     HWND owner = trayEventWindowHandle();
     int32_t id = 0;
     {
-        TrayLock lock;
+        platform::ExclusiveLockScope lock(g_trayLock);
         if (g_nextTrayIconId > 0) {  // after 2^31 - 1 icons no new id exists: no record
             id = g_nextTrayIconId;
             fillTrayIconRecord(*record, shellMajorVersion, owner, static_cast<UINT>(id), iconHandle, texts,
@@ -286,7 +276,7 @@ void trayIconShow(JNIEnv* env, jobject self) noexcept {
     int32_t id = readIconHandle(env, self);
     if (id == 0) return;
     {
-        TrayLock lock;
+        platform::ExclusiveLockScope lock(g_trayLock);
         int32_t index = g_trayIconTable.indexOf(id);
         if (index < 0 || g_trayIconTable.at(index).record->shown) return;
     }
@@ -295,7 +285,7 @@ void trayIconShow(JNIEnv* env, jobject self) noexcept {
     NOTIFYICONDATAA data;
     bool added = false;
     {
-        TrayLock lock;
+        platform::ExclusiveLockScope lock(g_trayLock);
         int32_t index = g_trayIconTable.indexOf(id);
         if (index >= 0 && !g_trayIconTable.at(index).record->shown) {
             TrayIconEntry& entry = g_trayIconTable.at(index);
@@ -318,7 +308,7 @@ void trayIconHide(JNIEnv* env, jobject self) noexcept {
     NOTIFYICONDATAA data;
     jobject ref;
     {
-        TrayLock lock;
+        platform::ExclusiveLockScope lock(g_trayLock);
         int32_t index = g_trayIconTable.indexOf(id);
         if (index < 0 || !g_trayIconTable.at(index).record->shown) return;
         TrayIconEntry& entry = g_trayIconTable.at(index);
@@ -336,7 +326,7 @@ void trayIconChange(JNIEnv* env, jobject self, jint icon, jstring tip, jstring i
     int32_t id = readIconHandle(env, self);
     if (id == 0) return;
     {
-        TrayLock lock;
+        platform::ExclusiveLockScope lock(g_trayLock);
         int32_t index = g_trayIconTable.indexOf(id);
         if (index < 0 || !g_trayIconTable.at(index).record->shown) return;  // nothing is remembered
     }
@@ -350,7 +340,7 @@ void trayIconChange(JNIEnv* env, jobject self, jint icon, jstring tip, jstring i
     NOTIFYICONDATAA data;
     bool modify = false;
     {
-        TrayLock lock;
+        platform::ExclusiveLockScope lock(g_trayLock);
         int32_t index = g_trayIconTable.indexOf(id);
         if (index < 0 || !g_trayIconTable.at(index).record->shown) {
             oldIcon = newIcon;  // hidden meanwhile: the change is dropped
@@ -375,7 +365,7 @@ void trayIconFinalize(JNIEnv* env, jobject self) noexcept {
     if (id == 0) return;
     TrayIconEntry entry;
     {
-        TrayLock lock;
+        platform::ExclusiveLockScope lock(g_trayLock);
         int32_t index = g_trayIconTable.indexOf(id);
         if (index < 0) return;
         entry = g_trayIconTable.at(index);
@@ -393,7 +383,7 @@ void traySetCallback(JNIEnv* env, jobject callback) noexcept {
     jobject fresh = callback ? env->NewGlobalRef(callback) : nullptr;
     jobject previous;
     {
-        TrayLock lock;
+        platform::ExclusiveLockScope lock(g_trayLock);
         previous = g_callback;
         g_callback = fresh;
     }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/win32/ErrorText.h"
+#include "platform/win32/SrwLockScope.h"
 
 namespace kvx::platform {
 
@@ -15,10 +16,9 @@ SRWLOCK pendingLock = SRWLOCK_INIT;
 char* pendingTemporary = nullptr;
 
 BOOL WINAPI removePendingOnInterrupt(DWORD) {
-    AcquireSRWLockExclusive(&pendingLock);
+    ExclusiveLockScope lock(pendingLock);
     // The file is open here with delete sharing: it goes when the process ends.
     if (pendingTemporary) DeleteFileA(pendingTemporary);
-    ReleaseSRWLockExclusive(&pendingLock);
     return FALSE;  // the default handler then ends the process
 }
 
@@ -46,10 +46,12 @@ void setInterruptCleanup(const std::string& path) {
         fresh = new char[path.size() + 1];
         std::memcpy(fresh, path.c_str(), path.size() + 1);
     }
-    AcquireSRWLockExclusive(&pendingLock);
-    char* old = pendingTemporary;
-    pendingTemporary = fresh;
-    ReleaseSRWLockExclusive(&pendingLock);
+    char* old;
+    {
+        ExclusiveLockScope lock(pendingLock);
+        old = pendingTemporary;
+        pendingTemporary = fresh;
+    }
     delete[] old;
 }
 
