@@ -497,8 +497,16 @@ def test_system_exit_still_removes_the_icons(java_app, wine, builds, tmp_path):
 
     def drive(desk):
         desk.wait_for(desk.count("native-return %s.Show" % TRAY), "the icon shown")
-        desk.post((1124, 1, 514))
-        desk.wait_for(desk.count("exit 5"), "System.exit in the callback")
+        # A real click. The subject here is the exit from the callback, not the delivery
+        # (the tests above cover that), so a click lost under a loaded desktop is repeated.
+        for attempt in range(3):
+            desk.click_icon(RED_RGB, 1)
+            try:
+                desk.wait_for(desk.count("exit 5"), "System.exit in the callback", seconds=15)
+                return
+            except AssertionError:
+                if attempt == 2:
+                    raise
 
     desktop = Desktop(wine, builds, app.jvm.log, tmp_path / "shot.ppm")
     driver = Driver(desktop, go, drive)
