@@ -10,13 +10,17 @@ PYTHON := /usr/bin/python3
 export CCACHE_BASEDIR := $(CURDIR)
 STAMP := build/.bootstrap-ok
 
-.PHONY: all bootstrap host win32 win64 java demo test unit-host unit-win32 e2e-wine e2e-jvm bench fuzz clean
+.PHONY: all bootstrap test-runtimes host win32 win64 java demo test unit-host unit-win32 e2e-wine e2e-jvm bench fuzz clean
 
 $(STAMP): tools/bootstrap
 	@tools/bootstrap
 	@mkdir -p build && touch $@
 
 bootstrap: $(STAMP)
+
+# The Windows x64 Java runtimes of the real-Java tests, pinned by checksum, kept outside the tree.
+test-runtimes: $(STAMP)
+	@tools/fetch-test-runtimes
 
 build/%/build.ninja: CMakeLists.txt CMakePresets.json | $(STAMP)
 	cmake --preset $* >/dev/null
@@ -51,7 +55,7 @@ e2e-wine: all
 e2e-jvm: all
 	$(PYTHON) -m pytest -q tests/jvm
 
-test: all
+test: all test-runtimes
 	@tools/run-tests
 
 bench: host java
