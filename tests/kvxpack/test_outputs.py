@@ -125,8 +125,11 @@ def test_interrupt_removes_the_temporary_file(signal_number, stub, tmp_path):
     out_folder.mkdir()
     out = out_folder / "app.exe"
     out.write_bytes(OLD)
+    # kvxpack keeps a signal ignored as its parent left it (nohup, a background job), and a shell
+    # starts background jobs with SIGINT ignored: the child gets the default action back here.
     process = subprocess.Popen([str(kvxpack_path()), "--stub", str(stub), "--jar", str(jar), "--main", "a.B",
-                                "-o", str(out)], stderr=subprocess.PIPE)
+                                "-o", str(out)], stderr=subprocess.PIPE,
+                               preexec_fn=lambda: signal.signal(signal_number, signal.SIG_DFL))
     try:
         # Wait until the temporary file has data in it, then interrupt.
         deadline = time.monotonic() + 60
