@@ -12,7 +12,8 @@
 //                              null, as from a runtime that does not report it)
 //   dumps-archive              at its end (DestroyJavaVM or System.exit) the runtime writes
 //                              4096 bytes to the file of -XX:ArchiveClassesAtExit=, as a
-//                              JDK 13-18 writes its dynamic archive
+//                              JDK 13-18 writes its dynamic archive (and of
+//                              -XX:AOTConfiguration=, as JDK 25 writes its training record)
 //   class NAME [extends SUPER] a loadable class (slashed name) with a static main(String[])
 //   main STEP                  appended to the last class's main, run in order when called:
 //        returns | throws CLASS [MESSAGE] | missing (no main at all) | exit N | sleeps MS |

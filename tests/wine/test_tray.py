@@ -50,10 +50,13 @@ def destroyed_refs(launch):
     return found[0]
 
 
-def tray_app(java_app, builds, arch):
-    stub = builds.need(builds.dir(arch) / "tests" / "wine" / "tray" / "kvx-trayicons.exe",
+def tray_stub(builds, arch):
+    return builds.need(builds.dir(arch) / "tests" / "wine" / "tray" / "kvx-trayicons.exe",
                        "the %s tray test launcher" % arch)
-    return java_app(arch, stub=stub)
+
+
+def tray_app(java_app, builds, arch, extra=()):
+    return java_app(arch, stub=tray_stub(builds, arch), extra=list(extra))
 
 
 def launch(app, script, locale="en_US", timeout=180):
@@ -479,15 +482,23 @@ def test_system_exit_still_removes_the_icons(java_app, wine, builds, tmp_path):
     runtime exits through its own C library, past the entry point's clean-up, yet the icons
     leave the notification area (last created first) and the exit code is Java's. From the
     callback nothing may wait for the delivery that called System.exit."""
-    app = tray_app(java_app, builds, "win32")
-    script = (classes() + icon("t1", 101, "one") + icon("t2", 102, "two")
+    # A JDK 25 runtime with class-data sharing: the exit hook also assembles the cache (here
+    # an empty java.exe that cannot start), which must come after the icons are gone.
+    app = java_app("win32", stub=tray_stub(builds, "win32"), extra=["--cds"])
+    (app.jvm.home / "release").write_text('JAVA_VERSION="25.0.1"\n')
+    (app.jvm.home / "bin" / "java.exe").write_bytes(b"")
+    script = (["dumps-archive"] + classes() + icon("t1", 101, "one") + icon("t2", 102, "two")
               + [call("t1", "Show"), call("t2", "Show"), "main exit 4"])
-    result = launch(app, script)
+    result = app.launch(script=script, timeout=180,
+                        env=dict(WATCH_SHELL, WINEDEBUG="-all,trace+msgbox,trace+systray,trace+process"))
     assert result.run.returncode == 4, result.describe()
     assert [l.split()[1] + " " + l.split()[3] for l in shell_lines(result)] == [
         "ADD id=1", "ADD id=2", "DELETE id=2", "DELETE id=1"], result.describe()
     assert traced_messages(result.run) == [0, 0, 2, 2], result.run.stderr[-2000:]
     assert result.lines.index("exit-hook 4") < result.lines.index(shell_lines(result)[2]), result.describe()
+    assembly = result.run.stderr.find("java.exe")
+    removed = result.run.stderr.rfind("Shell_NotifyIconW dwMessage = 2")
+    assert 0 <= removed < assembly, result.run.stderr[-3000:]
 
     go = tmp_path / "go"
     script = (classes(mouse_routine="quit") + icon("t1", 101, "quit")
