@@ -31,6 +31,8 @@ void copyField(char* field, int32_t limit, const AppString* text) {
     copyAnsiFitting(field, limit, text->c_str(), text->length());
 }
 
+bool isInfoType(int32_t infoType) { return infoType >= NIIF_NONE && infoType <= NIIF_ERROR; }
+
 }  // namespace
 
 void fillTrayIconRecord(TrayIconRecord& record, uint32_t shellMajorVersion, HWND owner, UINT id,
@@ -48,15 +50,16 @@ void fillTrayIconRecord(TrayIconRecord& record, uint32_t shellMajorVersion, HWND
     copyField(d.szTip, TIP_BYTES, texts.tip);
     if (texts.info) copyField(d.szInfo, INFO_BYTES, texts.info);
     if (texts.infoTitle) copyField(d.szInfoTitle, INFO_TITLE_BYTES, texts.infoTitle);
-    d.dwInfoFlags = static_cast<DWORD>(infoType);
+    d.dwInfoFlags = static_cast<DWORD>(isInfoType(infoType) ? infoType : NIIF_NONE);
 }
 
-void changeTrayIconTexts(TrayIconRecord& record, const TrayIconTexts& texts, int32_t infoType) {
+bool changeTrayIconTexts(TrayIconRecord& record, const TrayIconTexts& texts, int32_t infoType) {
     NOTIFYICONDATAA& d = record.data;
     copyField(d.szTip, TIP_BYTES, texts.tip);
     if (texts.info) copyField(d.szInfo, INFO_BYTES, texts.info);
     if (texts.infoTitle) copyField(d.szInfoTitle, INFO_TITLE_BYTES, texts.infoTitle);
-    d.dwInfoFlags = static_cast<DWORD>(infoType);
+    if (isInfoType(infoType)) d.dwInfoFlags = static_cast<DWORD>(infoType);
+    return texts.info || texts.infoTitle;
 }
 
 HICON loadTrayIcon(int32_t iconId) {

@@ -339,6 +339,7 @@ void trayIconChange(JNIEnv* env, jobject self, jint icon, jstring tip, jstring i
     HICON oldIcon = nullptr;
     NOTIFYICONDATAA data;
     bool modify = false;
+    bool balloon = false;
     {
         platform::ExclusiveLockScope lock(g_trayLock);
         int32_t index = g_trayIconTable.indexOf(id);
@@ -350,11 +351,12 @@ void trayIconChange(JNIEnv* env, jobject self, jint icon, jstring tip, jstring i
                 oldIcon = record.data.hIcon;
                 record.data.hIcon = newIcon;
             }
-            changeTrayIconTexts(record, texts, infoType);
+            balloon = changeTrayIconTexts(record, texts, infoType);
             data = record.data;
             modify = true;
         }
     }
+    if (!balloon) data.uFlags = TRAY_RECORD_FLAGS_NO_BALLOON;
     if (modify) tellShell(NIM_MODIFY, data);
     // Destroyed after the shell has its copy of the new one.
     if (oldIcon) DestroyIcon(oldIcon);

@@ -180,9 +180,9 @@ class Driver(threading.Thread):
             raise self.error
 
 
-def shell(op, arch, cb, uid, icon_desc, tip, info=None, title=None, infoflags=None, encoding="ascii"):
-    line = "shell %s cb=%d id=%d flags=23 msg=1124 owner=KVXMESSAGE icon=%s tip=%s" % (
-        op, cb, uid, icon_desc, hexa(tip, encoding))
+def shell(op, arch, cb, uid, icon_desc, tip, info=None, title=None, infoflags=None, encoding="ascii", flags=23):
+    line = "shell %s cb=%d id=%d flags=%d msg=1124 owner=KVXMESSAGE icon=%s tip=%s" % (
+        op, cb, uid, flags, icon_desc, hexa(tip, encoding))
     if cb == SIZES[arch][1]:
         line += " info=%s title=%s infoflags=%d" % (hexa(info, encoding), hexa(title, encoding), infoflags)
     return line
@@ -209,6 +209,8 @@ def test_icon_lifecycle_reaches_the_shell_as_it_should(java_app, builds, arch):
               + [call("t1", "Show"), call("t1", "Show"), call("t2", "Show"),
                  call("t1", "Change", 0, None, None, None, -1),
                  call("t2", "Change", 101, "changed", None, "new title", 2),
+                 # The two-argument Change: a tooltip without the balloon, which must not pop again.
+                 call("t2", "Change", 0, "changed", None, None, -1),
                  call("t2", "Hide"), call("t2", "Hide"),
                  call("t2", "Change", 102, "ignored", "x", "y", 3),
                  call("t2", "Show"), call("t2", "Hide"), call("t2", "finalize")]
@@ -230,8 +232,9 @@ def test_icon_lifecycle_reaches_the_shell_as_it_should(java_app, builds, arch):
     expected = [
         shell("ADD", arch, small, 1, RED, "first tip"),
         shell("ADD", arch, big, 2, BLUE, "second", "balloon text", "balloon title", 1),
-        shell("MODIFY", arch, small, 1, RED, ""),                      # icon kept, tooltip cleared
+        shell("MODIFY", arch, small, 1, RED, "", flags=7),             # icon kept, tooltip cleared
         shell("MODIFY", arch, big, 2, RED, "changed", **after_change),  # balloon text kept
+        shell("MODIFY", arch, big, 2, RED, "changed", flags=7, **after_change),  # no balloon, type kept
         shell("DELETE", arch, big, 2, RED, "changed", **after_change),
         shell("ADD", arch, big, 2, RED, "changed", **after_change),     # the hidden Change left nothing
         shell("DELETE", arch, big, 2, RED, "changed", **after_change),
