@@ -252,7 +252,7 @@ def test_icon_lifecycle_reaches_the_shell_as_it_should(java_app, builds, arch):
     assert traced_messages(result.run) == [ops[l.split()[1]] for l in expected], result.run.stderr[-3000:]
 
 
-def test_texts_are_never_cut_inside_a_chinese_character(java_app, builds):
+def test_texts_are_never_cut_inside_a_character(java_app, builds):
     app = tray_app(java_app, builds, "win32")
     han = "\u4e2d" * 40          # 80 bytes in code page 936
     mixed = "a" + "\u6587" * 40  # 81 bytes; 63 end exactly after a whole character
@@ -265,6 +265,15 @@ def test_texts_are_never_cut_inside_a_chinese_character(java_app, builds):
     assert lines[0] == shell("ADD", "win32", 488, 1, RED, "\u4e2d" * 31, "\u7ec6" * 127, "\u4e2d" * 31, 1,
                              encoding="gbk"), result.describe()
     assert lines[1] == shell("ADD", "win32", 88, 2, BLUE, "a" + "\u6587" * 31, encoding="gbk"), result.describe()
+
+    # A launcher whose manifest sets the UTF-8 code page: characters of 2 and 3 bytes, and
+    # limits that fall inside one of them.
+    app = tray_app(java_app, builds, "win32", extra=["--utf8"])
+    tip, info, title = "a" + "\u20ac" * 30, "\u00e9" * 200, "ab" + "\u20ac" * 30
+    result = launch(app, classes() + icon("t1", 101, tip, info, title, 2) + [call("t1", "Show")])
+    check_ran(result, 1)
+    assert shell_lines(result)[0] == shell("ADD", "win32", 488, 1, RED, "a" + "\u20ac" * 20, "\u00e9" * 127,
+                                           "ab" + "\u20ac" * 20, 2, encoding="utf-8"), result.describe()
 
 
 @pytest.mark.parametrize("arch", ("win32", "win64"))
