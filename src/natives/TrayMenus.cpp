@@ -88,7 +88,14 @@ void trayMenuPopup(JNIEnv* env, jobject self) noexcept {
 void trayMenuFinalize(JNIEnv* env, jobject self) noexcept {
     jfieldID h = trayFieldOf(env, self, "h", "I");
     if (!h) return;
-    DestroyMenu(intToMenu(env->GetIntField(self, h)));
+    HMENU menu = intToMenu(env->GetIntField(self, h));
+    // DestroyMenu would destroy the submenus inside as well, which other menus (and Java,
+    // through `popups`) may still use: they are detached first and each is destroyed when its
+    // own object is finalized.
+    for (int i = GetMenuItemCount(menu) - 1; i >= 0; --i) {
+        if (GetSubMenu(menu, i)) RemoveMenu(menu, static_cast<UINT>(i), MF_BYPOSITION);
+    }
+    DestroyMenu(menu);
 }
 
 }  // namespace kvx

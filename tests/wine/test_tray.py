@@ -351,11 +351,14 @@ def test_popup_menu_from_a_real_right_click(java_app, wine, builds, tmp_path, ar
                  append("third", "Also", "sub"), append("third", "Again", "sub")]
               + ["main new cb " + CALLBACK, set_callback("cb"), call("t1", "Show"),
                  "main waits-file %s %d" % (winpath(go), WAIT_MS),
-                 "main native %s.finalize ()V sub" % MENU, "main native %s.finalize ()V other" % MENU,
+                 # A parent's end leaves the submenu that another parent still holds usable.
+                 "main native %s.finalize ()V other" % MENU, "main native %s.Popup ()V sub" % MENU,
+                 "main native %s.finalize ()V third" % MENU, "main native %s.finalize ()V sub" % MENU,
                  "routine popup", "step only-if-arg 1 517", "step native %s.Popup ()V m" % MENU])
     popups = "native-return %s.Popup()V" % MENU
 
     def drive(desk):
+        desk.go_file = go
         desk.wait_for(desk.count("native-return %s.Show" % TRAY), "the icon shown")
         for round_, choice in enumerate(list(range(len(items))) + [None]):
             x, y = desk.click_icon(RED_RGB, 3)
@@ -372,6 +375,12 @@ def test_popup_menu_from_a_real_right_click(java_app, wine, builds, tmp_path, ar
         # Commands from elsewhere: below, above, with a high word, and one that counts.
         desk.post((273, 49999, 0), (273, 51001, 0), (273, 0x10000 + 50005, 0), (273, 50010, 0))
         desk.wait_for(lambda ls: any(l.startswith(ON_COMMAND) and " 10 " in l for l in ls), "the posted 50010")
+        # The submenu, popped up by main after its parent `other` was finalized.
+        desk.xdotool("mousemove", 300, 300)
+        desk.go_file.write_text("go")
+        _, _, mx, my, mw, mh = desk.popup_window(300, 300)
+        desk.xdotool("mousemove", mx + mw // 2, my + mh // 2, "click", 1)
+        desk.wait_for(lambda ls: any(l.startswith(ON_COMMAND) and " 7 " in l for l in ls), "Inner chosen")
 
     desktop = Desktop(wine, builds, app.jvm.log, tmp_path / "shot.ppm")
     driver = Driver(desktop, go, drive)
@@ -380,12 +389,12 @@ def test_popup_menu_from_a_real_right_click(java_app, wine, builds, tmp_path, ar
     driver.check()
     check_ran(result, 2)  # the shown icon and the callback
     commands = [int(l.split()[4]) for l in result.lines if l.startswith(ON_COMMAND)]
-    assert commands == [0, 1000, 10], result.describe()  # 1001, -1, dismissal and strays: nothing
+    assert commands == [0, 1000, 10, 7], result.describe()  # 1001, -1, dismissal and strays: nothing
     assert all(l.rsplit("thread=", 1)[1].startswith("Thread-")
                for l in result.lines if l.startswith(ON_COMMAND)), result.describe()
     # Popup ran inside OnMouseClick, on the tray thread, only for the button release.
     pops = [l for l in result.lines if l.startswith(popups)]
-    assert len(pops) == 5 and all("thread=Thread-" in l for l in pops), result.describe()
+    assert len(pops) == 6 and all("thread=Thread-" in l for l in pops[:5]), result.describe()
     # The notification that came while the menu was open ran inside that callback, on the same
     # attachment of the tray thread, which stayed attached until the outer callback ended.
     nested = next(i for i, l in enumerate(result.lines) if l.startswith(ON_MOUSE) and " 600 " in l)
