@@ -10,6 +10,8 @@ namespace {
 
 constexpr char WINDOW_CLASS[] = "KVXMESSAGE";
 constexpr UINT TRAY_MESSAGE = WM_USER + 100;  // 1124, named by every icon record
+// Sent (not posted) by popupTrayMenu with the menu in wParam: the popup runs on this thread.
+constexpr UINT POPUP_MESSAGE = WM_APP + 1;
 
 // The process-wide instance. Java threads read its window while the window thread may clear
 // it and free the instance, so every access holds this lock (never while a handler runs).
@@ -27,8 +29,23 @@ void clearCurrent(TrayEventWindow* window) {
     if (!window || g_current == window) g_current = nullptr;
 }
 
+// Shows `menu` at the pointer until it is dismissed. Windows wants the owner window to be one
+// of the calling thread's; without an owner no command is delivered.
+void trackAtPointer(HMENU menu, HWND owner) {
+    POINT at{};
+    GetCursorPos(&at);
+    // The owner must be in the foreground, or the menu does not close when the user clicks
+    // elsewhere; the posted WM_NULL lets the owner's thread finish the menu's mode.
+    if (owner) SetForegroundWindow(owner);
+    TrackPopupMenu(menu, TPM_RIGHTBUTTON, at.x, at.y, 0, owner, nullptr);
+    if (owner) PostMessageA(owner, WM_NULL, 0, 0);
+}
+
 LRESULT CALLBACK trayWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
     switch (message) {
+        case POPUP_MESSAGE:
+            trackAtPointer(reinterpret_cast<HMENU>(wParam), hwnd);
+            return 0;
         case WM_DESTROY:
             clearCurrent(nullptr);
             PostQuitMessage(0);
@@ -141,6 +158,17 @@ TrayEventWindow* startTrayEventWindow(TrayMouseHandler mouse, MenuCommandHandler
 HWND trayEventWindowHandle() {
     platform::SharedLockScope lock(g_windowLock);
     return g_current ? g_current->window() : nullptr;
+}
+
+void popupTrayMenu(HMENU menu) {
+    HWND owner = trayEventWindowHandle();
+    if (!owner) {
+        trackAtPointer(menu, nullptr);
+        return;
+    }
+    // Returns once the menu is dismissed; from the window's own thread (inside a callback) the
+    // window procedure is called directly.
+    SendMessageA(owner, POPUP_MESSAGE, reinterpret_cast<WPARAM>(menu), 0);
 }
 
 }  // namespace kvx

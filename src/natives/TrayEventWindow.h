@@ -49,4 +49,9 @@ TrayEventWindow* startTrayEventWindow(TrayMouseHandler mouse, MenuCommandHandler
 // The current window, or null when there is no instance or no window.
 HWND trayEventWindowHandle();
 
+// Shows a popup menu at the pointer on the window's thread, which owns it, and returns when the
+// menu is dismissed, from whichever thread it is called; the chosen command reaches the menu
+// command handler. Without a window the menu is shown on the calling thread with no owner.
+void popupTrayMenu(HMENU menu);
+
 }  // namespace kvx

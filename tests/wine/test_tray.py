@@ -353,8 +353,11 @@ def test_popup_menu_from_a_real_right_click(java_app, wine, builds, tmp_path, ar
                  "main waits-file %s %d" % (winpath(go), WAIT_MS),
                  # A parent's end leaves the submenu that another parent still holds usable.
                  "main native %s.finalize ()V other" % MENU, "main native %s.Popup ()V sub" % MENU,
+                 # Popup from main and from another Java thread runs on the tray thread too.
+                 "main start popper", "main join popper",
                  "main native %s.finalize ()V third" % MENU, "main native %s.finalize ()V sub" % MENU,
-                 "routine popup", "step only-if-arg 1 517", "step native %s.Popup ()V m" % MENU])
+                 "routine popup", "step only-if-arg 1 517", "step native %s.Popup ()V m" % MENU,
+                 "routine popper", "step native %s.Popup ()V sub" % MENU])
     popups = "native-return %s.Popup()V" % MENU
 
     def drive(desk):
@@ -378,9 +381,13 @@ def test_popup_menu_from_a_real_right_click(java_app, wine, builds, tmp_path, ar
         # The submenu, popped up by main after its parent `other` was finalized.
         desk.xdotool("mousemove", 300, 300)
         desk.go_file.write_text("go")
-        _, _, mx, my, mw, mh = desk.popup_window(300, 300)
-        desk.xdotool("mousemove", mx + mw // 2, my + mh // 2, "click", 1)
-        desk.wait_for(lambda ls: any(l.startswith(ON_COMMAND) and " 7 " in l for l in ls), "Inner chosen")
+        x, y = 300, 300
+        for n in (1, 2):  # from main, then from the thread `popper`, where the pointer is
+            _, _, mx, my, mw, mh = desk.popup_window(x, y)
+            x, y = mx + mw // 2, my + mh // 2
+            desk.xdotool("mousemove", x, y, "click", 1)
+            desk.wait_for(lambda ls: sum(1 for l in ls if l.startswith(ON_COMMAND) and " 7 " in l) == n,
+                          "Inner chosen (%d)" % n)
 
     desktop = Desktop(wine, builds, app.jvm.log, tmp_path / "shot.ppm")
     driver = Driver(desktop, go, drive)
@@ -389,12 +396,16 @@ def test_popup_menu_from_a_real_right_click(java_app, wine, builds, tmp_path, ar
     driver.check()
     check_ran(result, 2)  # the shown icon and the callback
     commands = [int(l.split()[4]) for l in result.lines if l.startswith(ON_COMMAND)]
-    assert commands == [0, 1000, 10, 7], result.describe()  # 1001, -1, dismissal and strays: nothing
+    assert commands == [0, 1000, 10, 7, 7], result.describe()  # 1001, -1, dismissal and strays: nothing
     assert all(l.rsplit("thread=", 1)[1].startswith("Thread-")
                for l in result.lines if l.startswith(ON_COMMAND)), result.describe()
     # Popup ran inside OnMouseClick, on the tray thread, only for the button release.
     pops = [l for l in result.lines if l.startswith(popups)]
-    assert len(pops) == 6 and all("thread=Thread-" in l for l in pops[:5]), result.describe()
+    assert len(pops) == 7 and all("thread=Thread-" in l for l in pops[:5]), result.describe()
+    assert pops[5].endswith("thread=main") and pops[6].endswith("thread=popper"), result.describe()
+    # Every menu ran on the thread of its owner, the tray window, whoever called Popup.
+    assert [l for l in result.lines if l.startswith("menu-track ")] == \
+        ["menu-track owner=KVXMESSAGE same-thread=1"] * 7, result.describe()
     # The notification that came while the menu was open ran inside that callback, on the same
     # attachment of the tray thread, which stayed attached until the outer callback ended.
     nested = next(i for i, l in enumerate(result.lines) if l.startswith(ON_MOUSE) and " 600 " in l)
