@@ -39,6 +39,7 @@ void fillTrayIconRecord(TrayIconRecord& record, uint32_t shellMajorVersion, HWND
                         HICON icon, const TrayIconTexts& texts, int32_t infoType) {
     std::memset(&record.data, 0, sizeof record.data);
     record.shown = 0;
+    record.inShell = 0;
     NOTIFYICONDATAA& d = record.data;
     bool balloon = shellMajorVersion >= 5 && texts.info && texts.infoTitle;
     d.cbSize = balloon ? TRAY_RECORD_SIZE_BALLOON : TRAY_RECORD_SIZE_TIP;

@@ -23,7 +23,8 @@ constexpr UINT TRAY_CALLBACK_MESSAGE = WM_USER + 100;                           
 
 struct TrayIconRecord {
     NOTIFYICONDATAA data;  // only the first data.cbSize bytes are ever handed to the shell
-    uint32_t shown = 0;    // 1 while the icon is in the notification area
+    uint32_t shown = 0;    // 1 from Show to Hide (the table then holds the Java object)
+    uint32_t inShell = 0;  // 1 while the shell has the icon: its last add succeeded
 };
 
 // Texts of one init or change; a null pointer is an absent text (a Java null).

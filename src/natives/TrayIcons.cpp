@@ -13,6 +13,7 @@
 #include <shlwapi.h>
 
 #include <climits>
+#include <memory>
 #include <new>
 
 #include "natives/TrayEventWindow.h"
@@ -69,7 +70,15 @@ int32_t readIconHandle(JNIEnv* env, jobject self) {
     return h ? env->GetIntField(self, h) : 0;
 }
 
-void tellShell(DWORD message, NOTIFYICONDATAA& data) { Shell_NotifyIconA(message, &data); }
+bool tellShell(DWORD message, NOTIFYICONDATAA& data) { return Shell_NotifyIconA(message, &data) != FALSE; }
+
+// Records what an add of icon `id` gave, unless the icon was hidden or finalized meanwhile. A
+// failed add leaves the icon out of the shell, so that the next Show tries again.
+void noteAdded(int32_t id, bool added) {
+    platform::ExclusiveLockScope lock(g_trayLock);
+    int32_t index = g_trayIconTable.indexOf(id);
+    if (index >= 0 && g_trayIconTable.at(index).record->shown) g_trayIconTable.at(index).record->inShell = added;
+}
 
 // The environment of the delivery running on this thread, if any.
 thread_local JNIEnv* t_deliveryEnv = nullptr;
@@ -168,7 +177,36 @@ void dispatchMenuCommand(uint32_t command) {
     });
 }
 
-void startTrayServices() { startTrayEventWindow(dispatchTrayMouse, dispatchMenuCommand); }
+void readdTrayIcons() {
+    struct Shown {
+        int32_t id;
+        NOTIFYICONDATAA data;
+    };
+    std::unique_ptr<Shown[]> shown;
+    int32_t count = 0;
+    {
+        platform::ExclusiveLockScope lock(g_trayLock);
+        if (g_released) return;
+        for (int32_t i = 0; i < g_trayIconTable.size(); ++i) {
+            if (g_trayIconTable.at(i).record->shown) ++count;
+        }
+        if (count == 0) return;
+        shown.reset(new (std::nothrow) Shown[static_cast<size_t>(count)]);
+        if (!shown) return;
+        count = 0;
+        for (int32_t i = 0; i < g_trayIconTable.size(); ++i) {
+            const TrayIconEntry& entry = g_trayIconTable.at(i);
+            if (entry.record->shown) shown[count++] = Shown{entry.id, entry.record->data};
+        }
+    }
+    // The tooltip comes back, the balloon was seen before and does not pop again.
+    for (int32_t i = 0; i < count; ++i) {
+        shown[i].data.uFlags = TRAY_RECORD_FLAGS_NO_BALLOON;
+        noteAdded(shown[i].id, tellShell(NIM_ADD, shown[i].data));
+    }
+}
+
+void startTrayServices() { startTrayEventWindow(dispatchTrayMouse, dispatchMenuCommand, readdTrayIcons); }
 
 void releaseAllTrayIcons() {
     TrayIconEntry* entries;
@@ -275,21 +313,32 @@ void trayIconInit(JNIEnv* env, jobject self, jint icon, jstring tip, jstring inf
 void trayIconShow(JNIEnv* env, jobject self) noexcept {
     int32_t id = readIconHandle(env, self);
     if (id == 0) return;
+    NOTIFYICONDATAA data;
+    bool retry = false;
     {
         platform::ExclusiveLockScope lock(g_trayLock);
         int32_t index = g_trayIconTable.indexOf(id);
-        if (index < 0 || g_trayIconTable.at(index).record->shown) return;
+        if (index < 0) return;
+        const TrayIconRecord& record = *g_trayIconTable.at(index).record;
+        if (record.shown && record.inShell) return;
+        if (record.shown) {  // the shell refused the last add: again, with the reference it holds
+            data = record.data;
+            retry = true;
+        }
+    }
+    if (retry) {
+        noteAdded(id, tellShell(NIM_ADD, data));
+        return;
     }
     jobject ref = env->NewGlobalRef(self);
     if (!ref) return;
-    NOTIFYICONDATAA data;
     bool added = false;
     {
         platform::ExclusiveLockScope lock(g_trayLock);
         int32_t index = g_trayIconTable.indexOf(id);
         if (index >= 0 && !g_trayIconTable.at(index).record->shown) {
             TrayIconEntry& entry = g_trayIconTable.at(index);
-            entry.record->shown = 1;  // set whatever the shell answers
+            entry.record->shown = 1;
             entry.ref = ref;
             data = entry.record->data;
             added = true;
@@ -299,7 +348,7 @@ void trayIconShow(JNIEnv* env, jobject self) noexcept {
         env->DeleteGlobalRef(ref);
         return;
     }
-    tellShell(NIM_ADD, data);
+    noteAdded(id, tellShell(NIM_ADD, data));
 }
 
 void trayIconHide(JNIEnv* env, jobject self) noexcept {
@@ -313,6 +362,7 @@ void trayIconHide(JNIEnv* env, jobject self) noexcept {
         if (index < 0 || !g_trayIconTable.at(index).record->shown) return;
         TrayIconEntry& entry = g_trayIconTable.at(index);
         entry.record->shown = 0;
+        entry.record->inShell = 0;
         ref = entry.ref;
         entry.ref = nullptr;
         data = entry.record->data;

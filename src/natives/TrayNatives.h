@@ -21,7 +21,12 @@ void dispatchTrayMouse(uintptr_t iconId, intptr_t notification);
 // Menu-command handler: calls SystemTrayCallback.OnMenuCommand with `command` - 50000.
 void dispatchMenuCommand(uint32_t command);
 
-// Starts the tray event window with the two handlers below.
+// Taskbar-created handler: adds every shown icon to the new taskbar again, with its tooltip
+// and without its balloon; an icon the shell refuses counts as not in the shell, so that the
+// next Show tries again.
+void readdTrayIcons();
+
+// Starts the tray event window with the three handlers above.
 void startTrayServices();
 // Removes every remaining icon, last created first, and frees the table; runs once. Called
 // after the virtual machine is gone: the Java references are not touched.

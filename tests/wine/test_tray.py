@@ -325,6 +325,52 @@ def test_real_clicks_reach_the_callback_on_the_tray_thread(java_app, wine, build
     assert not [l for l in result.lines[cleared:] if l.startswith(ON_MOUSE)], result.describe()
 
 
+def test_icons_come_back_when_the_taskbar_is_created_again(java_app, wine, builds, tmp_path):
+    """Explorer restarts: the shell lost every icon and broadcasts TaskbarCreated. Each shown
+    icon comes back with its tooltip and without its balloon, hidden ones stay away; an add
+    the shell refuses counts as not shown, so the next Show tries again."""
+    app = tray_app(java_app, builds, "win32")
+    go1, go2 = tmp_path / "go1", tmp_path / "go2"
+    script = (classes() + icon("t1", 101, "one", "balloon", "title", 1) + icon("t2", 102, "two")
+              + icon("t3", 101, "three") + icon("t4", 102, "four")
+              + [call("t1", "Show"), call("t2", "Show"), call("t3", "Show"), call("t2", "Hide"),
+                 "main waits-file %s %d" % (winpath(go1), WAIT_MS), call("t4", "Show"),
+                 "main waits-file %s %d" % (winpath(go2), WAIT_MS), call("t4", "Show"), call("t4", "Show")])
+
+    def drive(desk):
+        desk.wait_for(desk.count("native-return %s.Hide" % TRAY), "three icons shown, one hidden")
+        # The shell forgets the two shown icons and holds the place of the fourth (not shown
+        # yet), then announces a new taskbar.
+        desk.post(("shell-delete", 1, 0), ("shell-delete", 3, 0), ("shell-add", 4, 0), ("TaskbarCreated", 0, 0))
+        desk.wait_for(lambda ls: desk.count("shell ADD")(ls) == 5, "the two icons added again")
+        go1.write_text("go")
+        desk.wait_for(lambda ls: desk.count("shell ADD")(ls) == 6, "the refused add of the fourth")
+        desk.wait_for(lambda ls: desk.count("native-return %s.Show" % TRAY)(ls) == 4, "the fourth Show")
+        desk.post(("shell-delete", 4, 0))
+
+    desktop = Desktop(wine, builds, app.jvm.log, tmp_path / "shot.ppm")
+    driver = Driver(desktop, go2, drive)
+    driver.start()
+    result = launch(app, script)
+    driver.check()
+    check_ran(result, 3)  # t1, t3 and t4 shown at the end
+    big, small = SIZES["win32"][1], SIZES["win32"][0]
+    balloon = dict(info="balloon", title="title", infoflags=1)
+    assert shell_lines(result) == [
+        shell("ADD", "win32", big, 1, RED, "one", **balloon),
+        shell("ADD", "win32", small, 2, BLUE, "two"),
+        shell("ADD", "win32", small, 3, RED, "three"),
+        shell("DELETE", "win32", small, 2, BLUE, "two"),
+        shell("ADD", "win32", big, 1, RED, "one", flags=7, **balloon),  # no balloon again
+        shell("ADD", "win32", small, 3, RED, "three", flags=7),
+        shell("ADD", "win32", small, 4, BLUE, "four"),  # refused: the place is taken
+        shell("ADD", "win32", small, 4, BLUE, "four"),  # the next Show tries again; the third does nothing
+        shell("DELETE", "win32", small, 4, BLUE, "four"),
+        shell("DELETE", "win32", small, 3, RED, "three"),
+        shell("DELETE", "win32", big, 1, RED, "one", **balloon),
+    ], result.describe()
+
+
 def menu(var):
     return ["main new %s %s" % (var, MENU), "main new %s_set java/util/HashSet" % var,
             "main set-field %s popups %s_set" % (var, var), "main native %s.init ()V %s" % (MENU, var),
