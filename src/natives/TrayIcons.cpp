@@ -2,12 +2,15 @@
 // process-wide tray state, and the two handlers through which the tray window calls Java.
 //
 // Threads: Java threads run the natives, the finalizer thread runs finalize, the tray event
-// window's thread runs the deliveries, the main thread releases everything at exit. One lock
-// guards the icon table, the callback reference and the VM pointer. It is never held while
-// Java code or the shell runs (only JNI reference calls, which run no Java code, happen under
-// it), so a callback may call Show, Hide, Change or Popup, and a finalize cannot race a
-// delivery. Calls on one icon from several threads at once reach the shell in the order of
-// their calls, not necessarily in the order the table changed.
+// window's thread runs the deliveries, the main thread (or the runtime's exit hook) removes
+// everything at exit. The tray lock guards the icon table, the callback reference, the VM
+// pointer and the count of running deliveries; no JNI call, Java code or shell call ever runs
+// under it, so a callback may call Show, Hide, Change or Popup. That matters at exit: once a
+// runtime begins to end, it blocks every other thread at its next JNI call for good, and the
+// exit paths, which take the tray lock, must still get through. The reference lock keeps a
+// global reference alive while a delivery copies it; the exit paths never take it. Calls on
+// one icon from several threads at once reach the shell in the order of their calls, not
+// necessarily in the order the table changed.
 
 #include <windows.h>
 #include <shlwapi.h>
@@ -35,9 +38,16 @@ JavaVM* g_vm = nullptr;
 // before it removes the icons, and a notification still queued then would call into unmapped
 // code. Released by releaseAllTrayIcons once no delivery can run any more.
 HMODULE g_vmModule = nullptr;
-// Held shared by each delivery from its VM check to its detach, exclusively by
-// releaseAllTrayIcons before it lets the runtime library go.
-SRWLOCK g_deliveryLock = SRWLOCK_INIT;
+// Deliveries between their VM check and their detach, and the signal that the count fell to
+// 0; releaseAllTrayIcons waits for that, bounded, before it lets the runtime library go.
+int32_t g_deliveries = 0;
+CONDITION_VARIABLE g_deliveriesDone = CONDITION_VARIABLE_INIT;
+// The longest releaseAllTrayIcons waits for running deliveries. After the runtime is destroyed
+// none can be in Java any more; one that still runs is stuck in the runtime for good.
+constexpr DWORD DELIVERY_DRAIN_MS = 1000;
+// Held shared by a delivery while it makes its own references from the table's and the
+// callback's, exclusively while one of those is deleted.
+SRWLOCK g_refLock = SRWLOCK_INIT;
 jobject g_callback = nullptr;
 int32_t g_nextTrayIconId = 1;
 bool g_released = false;
@@ -83,8 +93,8 @@ void noteAdded(int32_t id, bool added) {
 // The environment of the delivery running on this thread, if any.
 thread_local JNIEnv* t_deliveryEnv = nullptr;
 
-// Attaches the tray thread, runs `deliver` with the callback (a global reference of its own,
-// so a concurrent setSystemTrayCallback cannot delete it under us) and detaches.
+// Attaches the tray thread, runs `deliver` and detaches. A delivery is counted from its VM
+// check to its detach, so that releaseAllTrayIcons knows when the runtime is no longer in use.
 template <typename Deliver>
 void deliverToCallback(Deliver deliver) {
     // A notification dispatched while a callback runs (a popup menu's loop pumps this thread's
@@ -94,21 +104,31 @@ void deliverToCallback(Deliver deliver) {
         deliver(t_deliveryEnv);
         return;
     }
-    platform::SharedLockScope delivering(g_deliveryLock);
     JavaVM* vm;
     {
         platform::ExclusiveLockScope lock(g_trayLock);
-        vm = g_released ? nullptr : g_vm;
-        if (!g_callback) vm = nullptr;
+        vm = g_released || !g_callback ? nullptr : g_vm;
+        if (!vm) return;
+        ++g_deliveries;
     }
     JNIEnv* env = nullptr;
-    // After the machine is destroyed the attach fails and nothing is delivered.
-    if (vm && vm->AttachCurrentThread(reinterpret_cast<void**>(&env), nullptr) == 0 && env) {
+    // After the machine is destroyed the attach fails and nothing is delivered; while it ends,
+    // the attach may never return.
+    if (vm->AttachCurrentThread(reinterpret_cast<void**>(&env), nullptr) == 0 && env) {
         t_deliveryEnv = env;
         deliver(env);
         t_deliveryEnv = nullptr;
         vm->DetachCurrentThread();
     }
+    platform::ExclusiveLockScope lock(g_trayLock);
+    if (--g_deliveries == 0) WakeAllConditionVariable(&g_deliveriesDone);
+}
+
+// Deletes a global reference that the table or the callback held, once no delivery copies it.
+void deleteSharedRef(JNIEnv* env, jobject ref) {
+    if (!ref) return;
+    platform::ExclusiveLockScope refs(g_refLock);
+    env->DeleteGlobalRef(ref);
 }
 
 // Calls `name` on the callback; a Java exception is printed and cleared before detaching.
@@ -138,27 +158,50 @@ void callCallback(JNIEnv* env, jobject callback, const char* name, const char* s
 
 }  // namespace
 
+namespace {
+
+// The shown icon's Java object and the callback, as the caller's own global references (both
+// or neither). A hidden icon, a finalized one or an id no icon has gives neither.
+bool takeDeliveryRefs(JNIEnv* env, int32_t iconId, jobject& tray, jobject& callback) {
+    tray = callback = nullptr;
+    platform::SharedLockScope refs(g_refLock);
+    jobject shownRef = nullptr;
+    jobject callbackRef = nullptr;
+    {
+        platform::ExclusiveLockScope lock(g_trayLock);
+        int32_t index = g_trayIconTable.indexOf(iconId);
+        if (index >= 0) shownRef = g_trayIconTable.at(index).ref;
+        callbackRef = g_callback;
+    }
+    if (!shownRef || !callbackRef) return false;
+    tray = env->NewGlobalRef(shownRef);
+    callback = env->NewGlobalRef(callbackRef);
+    if (tray && callback) return true;
+    if (tray) env->DeleteGlobalRef(tray);
+    if (callback) env->DeleteGlobalRef(callback);
+    tray = callback = nullptr;
+    return false;
+}
+
+bool isShownIcon(uintptr_t iconId) {
+    if (iconId > INT32_MAX) return false;
+    platform::ExclusiveLockScope lock(g_trayLock);
+    int32_t index = g_trayIconTable.indexOf(static_cast<int32_t>(iconId));
+    return index >= 0 && g_trayIconTable.at(index).ref;
+}
+
+}  // namespace
+
 void dispatchTrayMouse(uintptr_t iconId, intptr_t notification) {
+    // Notifications for ids of no shown icon do not even attach.
+    if (!isShownIcon(iconId)) return;
     deliverToCallback([&](JNIEnv* env) {
-        jobject callback = nullptr;
-        jobject tray = nullptr;
-        bool found = false;
-        {
-            platform::ExclusiveLockScope lock(g_trayLock);
-            int32_t index = iconId <= INT32_MAX ? g_trayIconTable.indexOf(static_cast<int32_t>(iconId)) : -1;
-            if (index >= 0 && g_callback) {
-                found = true;
-                callback = env->NewGlobalRef(g_callback);
-                jobject shownRef = g_trayIconTable.at(index).ref;
-                if (shownRef) tray = env->NewGlobalRef(shownRef);
-            }
-        }
-        if (found && callback) {
-            callCallback(env, callback, "OnMouseClick", ON_MOUSE_CLICK_SIG, tray, static_cast<jint>(notification),
-                         true);
-        }
-        if (tray) env->DeleteGlobalRef(tray);
-        if (callback) env->DeleteGlobalRef(callback);
+        jobject tray;
+        jobject callback;
+        if (!takeDeliveryRefs(env, static_cast<int32_t>(iconId), tray, callback)) return;
+        callCallback(env, callback, "OnMouseClick", ON_MOUSE_CLICK_SIG, tray, static_cast<jint>(notification), true);
+        env->DeleteGlobalRef(tray);
+        env->DeleteGlobalRef(callback);
     });
 }
 
@@ -166,8 +209,13 @@ void dispatchMenuCommand(uint32_t command) {
     deliverToCallback([&](JNIEnv* env) {
         jobject callback = nullptr;
         {
-            platform::ExclusiveLockScope lock(g_trayLock);
-            if (g_callback) callback = env->NewGlobalRef(g_callback);
+            platform::SharedLockScope refs(g_refLock);
+            jobject callbackRef;
+            {
+                platform::ExclusiveLockScope lock(g_trayLock);
+                callbackRef = g_callback;
+            }
+            if (callbackRef) callback = env->NewGlobalRef(callbackRef);
         }
         if (callback) {
             callCallback(env, callback, "OnMenuCommand", "(I)V", nullptr,
@@ -212,6 +260,7 @@ void releaseAllTrayIcons() {
     TrayIconEntry* entries;
     int32_t count;
     HMODULE runtime;
+    bool drained;
     {
         platform::ExclusiveLockScope lock(g_trayLock);
         if (g_released) return;
@@ -219,10 +268,14 @@ void releaseAllTrayIcons() {
         entries = g_trayIconTable.takeAll(count);
         runtime = g_vmModule;
         g_vmModule = nullptr;
+        // Waits for the deliveries running now, bounded: one that the ending runtime blocked
+        // never comes back. Later ones see the released flag.
+        ULONGLONG deadline = GetTickCount64() + DELIVERY_DRAIN_MS;
+        for (ULONGLONG now = GetTickCount64(); g_deliveries > 0 && now < deadline; now = GetTickCount64()) {
+            SleepConditionVariableSRW(&g_deliveriesDone, &g_trayLock, static_cast<DWORD>(deadline - now), 0);
+        }
+        drained = g_deliveries == 0;
     }
-    // Waits for a delivery that is running now; later ones see the released flag.
-    AcquireSRWLockExclusive(&g_deliveryLock);
-    ReleaseSRWLockExclusive(&g_deliveryLock);
     // Last created first; the Java references die with the virtual machine, already gone.
     for (int32_t i = count - 1; i >= 0; --i) {
         TrayIconRecord* record = entries[i].record;
@@ -233,7 +286,8 @@ void releaseAllTrayIcons() {
         delete record;
     }
     TrayIconTable::freeEntries(entries);
-    if (runtime) FreeLibrary(runtime);
+    // A delivery stuck inside the runtime keeps its code mapped: the reference goes with the process.
+    if (runtime && drained) FreeLibrary(runtime);
 }
 
 void removeTrayIconsAtVmExit() {
@@ -368,7 +422,7 @@ void trayIconHide(JNIEnv* env, jobject self) noexcept {
         data = entry.record->data;
     }
     tellShell(NIM_DELETE, data);
-    if (ref) env->DeleteGlobalRef(ref);
+    deleteSharedRef(env, ref);
 }
 
 void trayIconChange(JNIEnv* env, jobject self, jint icon, jstring tip, jstring info, jstring infoTitle,
@@ -426,7 +480,7 @@ void trayIconFinalize(JNIEnv* env, jobject self) noexcept {
     TrayIconRecord* record = entry.record;
     if (record->shown) tellShell(NIM_DELETE, record->data);
     // Only an explicit finalize() of a shown icon gets here with a reference: drop it too.
-    if (entry.ref) env->DeleteGlobalRef(entry.ref);
+    deleteSharedRef(env, entry.ref);
     if (record->data.hIcon) DestroyIcon(record->data.hIcon);
     delete record;
 }
@@ -439,7 +493,7 @@ void traySetCallback(JNIEnv* env, jobject callback) noexcept {
         previous = g_callback;
         g_callback = fresh;
     }
-    if (previous) env->DeleteGlobalRef(previous);
+    deleteSharedRef(env, previous);
 }
 
 }  // namespace kvx

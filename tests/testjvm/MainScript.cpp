@@ -138,6 +138,7 @@ void stopIfExiting(const Vm& vm) {
 }
 
 void systemExit(Vm& vm, long code) {
+    vm.beginEnding();
     vm.exiting.store(true);
     writeArchiveAtEnd(vm);
     if (vm.exitHook) {

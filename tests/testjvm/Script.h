@@ -4,6 +4,11 @@
 //
 //   create-result N            JNI_CreateJavaVM returns N (non-zero: no machine is created)
 //   attach-result N            AttachCurrentThread(AsDaemon) returns N without attaching
+//   attach-delay MS            a successful attach takes MS more before it returns (a real
+//                              runtime builds the thread's Java object meanwhile)
+//   final-phase MS             DestroyJavaVM's last phase, after the other threads ended,
+//                              lasts MS (0 by default); other threads that attach or call JNI
+//                              then block for good, as they do on HotSpot
 //   record-env NAME            records "env NAME=value" (or "env NAME unset") at creation
 //   version TEXT | version null | version-fail | version-throws CLASS [MESSAGE]
 //                              what System.getProperty("java.vm.version") does: answer TEXT,
@@ -113,6 +118,8 @@ struct Script {
 
     long createResult = 0;
     long attachResult = 0;
+    long attachDelayMs = 0;
+    long finalPhaseMs = 0;
     Version versionMode = Version::Text;
     std::string version = "17.0.1+12";
     std::string versionThrowClass;
