@@ -45,7 +45,8 @@ void fillTrayIconRecord(TrayIconRecord& record, uint32_t shellMajorVersion, HWND
 // a balloon (a text or a title): only then does the shell get NIF_INFO.
 bool changeTrayIconTexts(TrayIconRecord& record, const TrayIconTexts& texts, int32_t infoType);
 
-// Loads icon resource `iconId` (its low 16 bits) of the executable at 16 by 16; null on failure.
+// Loads icon resource `iconId` (its low 16 bits) of the executable at the system's small-icon
+// size for the notification area's monitor (16 by 16 at 96 DPI); null on failure.
 HICON loadTrayIcon(int32_t iconId);
 
 }  // namespace kvx

@@ -252,6 +252,32 @@ def test_icon_lifecycle_reaches_the_shell_as_it_should(java_app, builds, arch):
     assert traced_messages(result.run) == [ops[l.split()[1]] for l in expected], result.run.stderr[-3000:]
 
 
+def test_icons_load_at_the_small_icon_size_of_the_screen(java_app, wine, builds):
+    """At 96 DPI the small-icon size is 16 pixels, at 144 DPI 24: the shell gets the icon's
+    image of that size (the fixtures' 24 and 32 pixel images have colours of their own)."""
+    desktop = r"HKCU\Control Panel\Desktop"
+    app = tray_app(java_app, builds, "win32")
+    script = classes() + icon("t1", 101, "red") + icon("t2", 102, "blue") + [call("t1", "Show"), call("t2", "Show")]
+    result = launch(app, script)
+    check_ran(result, 2)
+    assert [l.split(" icon=")[1].split()[0] for l in shell_lines(result)[:2]] == [RED, BLUE], result.describe()
+    # The screen's DPI as winecfg sets it; the prefix's own value comes back afterwards.
+    before = re.search(r"LogPixels\s+REG_DWORD\s+0x([0-9a-fA-F]+)",
+                       wine.command(["reg", "query", desktop, "/v", "LogPixels"])[1])
+    code, out, err = wine.command(["reg", "add", desktop, "/v", "LogPixels", "/t", "REG_DWORD", "/d", "144", "/f"])
+    assert code == 0, out + err
+    try:
+        result = launch(app, script)
+    finally:
+        restore = (["add", desktop, "/v", "LogPixels", "/t", "REG_DWORD", "/d", str(int(before.group(1), 16)), "/f"]
+                   if before else ["delete", desktop, "/v", "LogPixels", "/f"])
+        code, out, err = wine.command(["reg"] + restore)
+    assert code == 0, out + err
+    check_ran(result, 2)
+    assert [l.split(" icon=")[1].split()[0] for l in shell_lines(result)[:2]] == [
+        "24x24#dc8c1e", "24x24#1e8cdc"], result.describe()
+
+
 def test_texts_are_never_cut_inside_a_character(java_app, builds):
     app = tray_app(java_app, builds, "win32")
     han = "\u4e2d" * 40          # 80 bytes in code page 936
