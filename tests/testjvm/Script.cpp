@@ -349,6 +349,14 @@ bool Script::parse(std::string_view text, std::string& error) {
              : directive == "attach-result" ? attachResult
              : directive == "attach-delay"  ? attachDelayMs
                                             : finalPhaseMs) = v;
+        } else if (directive == "slow-call") {
+            std::string_view name = nextWord(rest);
+            long v = 0;
+            if (name.empty() || !toNumber(nextWord(rest), v) || v < 0 || !rest.empty()) {
+                return fail("expected a JNI function name and milliseconds", line);
+            }
+            slowCall = std::string(name);
+            slowCallMs = v;
         } else if (directive == "record-env") {
             if (rest.empty()) return fail("expected a variable name", line);
             recordedEnv.push_back(std::string(rest));

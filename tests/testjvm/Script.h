@@ -6,6 +6,8 @@
 //   attach-result N            AttachCurrentThread(AsDaemon) returns N without attaching
 //   attach-delay MS            a successful attach takes MS more before it returns (a real
 //                              runtime builds the thread's Java object meanwhile)
+//   slow-call FN MS            the JNI function FN (NewGlobalRef ...) takes MS before its
+//                              work, so that the runtime may begin to end meanwhile
 //   final-phase MS             DestroyJavaVM's last phase, after the other threads ended,
 //                              lasts MS (0 by default); other threads that attach or call JNI
 //                              then block for good, as they do on HotSpot
@@ -120,6 +122,8 @@ struct Script {
     long attachResult = 0;
     long attachDelayMs = 0;
     long finalPhaseMs = 0;
+    std::string slowCall;  // a JNI function that takes slowCallMs before its work
+    long slowCallMs = 0;
     Version versionMode = Version::Text;
     std::string version = "17.0.1+12";
     std::string versionThrowClass;

@@ -38,6 +38,12 @@ void Vm::haltIfEnding(const char* fn) {
 }
 
 ThreadState& Vm::enter(JNIEnv* env, const char* fn, bool exceptionSafe) {
+    if (script.slowCallMs > 0 && script.slowCall == fn) {
+        // The caller's guard holds the lock; the others go on meanwhile.
+        mutex_.unlock();
+        Sleep(static_cast<DWORD>(script.slowCallMs));
+        mutex_.lock();
+    }
     haltIfEnding(fn);
     auto it = envs_.find(env);
     if (it == envs_.end()) misuse(fn, "not a JNIEnv of this runtime");
