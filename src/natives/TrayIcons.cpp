@@ -156,10 +156,6 @@ void callCallback(JNIEnv* env, jobject callback, const char* name, const char* s
     }
 }
 
-}  // namespace
-
-namespace {
-
 // The shown icon's Java object and the callback, as the caller's own global references (both
 // or neither). A hidden icon, a finalized one or an id no icon has gives neither.
 bool takeDeliveryRefs(JNIEnv* env, int32_t iconId, jobject& tray, jobject& callback) {
