@@ -36,8 +36,9 @@ void addOptionsOfKey(const ConfigStore& store, StringPool& pool, JvmHost& host, 
 // never returns to the entry point. What every start must finish happens here too.
 void JNICALL finishAtVmExit(jint code) {
     trace("the runtime ends the process with %d", static_cast<int>(code));
-    finishClassDataSharing();
+    // The icons first, as the normal end removes them: finishing the archive may take long.
     removeTrayIconsAtVmExit();
+    finishClassDataSharing();
 }
 
 }  // namespace

@@ -10,6 +10,12 @@ namespace {
 
 constexpr char WINDOW_CLASS[] = "KVXMESSAGE";
 constexpr UINT TRAY_MESSAGE = WM_USER + 100;  // 1124, named by every icon record
+// Sent (not posted) by popupTrayMenu with the menu in wParam: the popup runs on this thread.
+constexpr UINT POPUP_MESSAGE = WM_APP + 1;
+
+// The shell's "TaskbarCreated" message, registered by the window thread before its window
+// exists and read only on that thread.
+UINT g_taskbarCreated = 0;
 
 // The process-wide instance. Java threads read its window while the window thread may clear
 // it and free the instance, so every access holds this lock (never while a handler runs).
@@ -27,8 +33,23 @@ void clearCurrent(TrayEventWindow* window) {
     if (!window || g_current == window) g_current = nullptr;
 }
 
+// Shows `menu` at the pointer until it is dismissed. Windows wants the owner window to be one
+// of the calling thread's; without an owner no command is delivered.
+void trackAtPointer(HMENU menu, HWND owner) {
+    POINT at{};
+    GetCursorPos(&at);
+    // The owner must be in the foreground, or the menu does not close when the user clicks
+    // elsewhere; the posted WM_NULL lets the owner's thread finish the menu's mode.
+    if (owner) SetForegroundWindow(owner);
+    TrackPopupMenu(menu, TPM_RIGHTBUTTON, at.x, at.y, 0, owner, nullptr);
+    if (owner) PostMessageA(owner, WM_NULL, 0, 0);
+}
+
 LRESULT CALLBACK trayWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
     switch (message) {
+        case POPUP_MESSAGE:
+            trackAtPointer(reinterpret_cast<HMENU>(wParam), hwnd);
+            return 0;
         case WM_DESTROY:
             clearCurrent(nullptr);
             PostQuitMessage(0);
@@ -55,8 +76,26 @@ LRESULT CALLBACK trayWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM l
             return 0;
         }
         default:
+            if (message != 0 && message == g_taskbarCreated) {
+                TrayEventWindow* current = currentLocked();
+                if (current) {
+                    if (TaskbarCreatedHandler handler = current->taskbarCreatedHandler()) handler();
+                }
+                return 0;
+            }
             return DefWindowProcA(hwnd, message, wParam, lParam);
     }
+}
+
+// An elevated process gets the shell's broadcast only when its window lets it through
+// (Windows 7 and later; looked up, as the launcher runs on older systems too).
+void allowTaskbarCreated(HWND window) {
+    using FilterFn = BOOL(WINAPI*)(HWND, UINT, DWORD, void*);
+    HMODULE user = GetModuleHandleA("user32.dll");
+    auto filter = user ? reinterpret_cast<FilterFn>(
+                             reinterpret_cast<void*>(GetProcAddress(user, "ChangeWindowMessageFilterEx")))
+                       : nullptr;
+    if (filter && g_taskbarCreated) filter(window, g_taskbarCreated, 1 /* MSGFLT_ALLOW */, nullptr);
 }
 
 DWORD WINAPI trayThreadBody(void* argument) {
@@ -76,8 +115,8 @@ DWORD WINAPI trayThreadBody(void* argument) {
 
 }  // namespace
 
-TrayEventWindow::TrayEventWindow(TrayMouseHandler mouse, MenuCommandHandler command)
-    : menuCommand_(command), mouse_(mouse), ready_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+TrayEventWindow::TrayEventWindow(TrayMouseHandler mouse, MenuCommandHandler command, TaskbarCreatedHandler taskbar)
+    : menuCommand_(command), mouse_(mouse), taskbar_(taskbar), ready_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
 
 TrayEventWindow::~TrayEventWindow() {
     if (ready_) CloseHandle(ready_);
@@ -93,12 +132,14 @@ int TrayEventWindow::initOnThread() {
     wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1));
     wc.lpszClassName = WINDOW_CLASS;
     int result = 0;
+    g_taskbarCreated = RegisterWindowMessageA("TaskbarCreated");
     if (RegisterClassA(&wc)) {
         HWND created = CreateWindowExA(0, WINDOW_CLASS, WINDOW_CLASS, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
                                        0, 100, 0, nullptr, nullptr, module, nullptr);
         if (created) {
             ShowWindow(created, SW_HIDE);
             UpdateWindow(created);
+            allowTaskbarCreated(created);
             {
                 platform::ExclusiveLockScope lock(g_windowLock);  // Java threads read it under this lock
                 window_ = created;
@@ -110,8 +151,9 @@ int TrayEventWindow::initOnThread() {
     return result;
 }
 
-TrayEventWindow* startTrayEventWindow(TrayMouseHandler mouse, MenuCommandHandler command) {
-    auto* window = new (std::nothrow) TrayEventWindow(mouse, command);
+TrayEventWindow* startTrayEventWindow(TrayMouseHandler mouse, MenuCommandHandler command,
+                                      TaskbarCreatedHandler taskbar) {
+    auto* window = new (std::nothrow) TrayEventWindow(mouse, command, taskbar);
     if (!window) return nullptr;
     {
         platform::ExclusiveLockScope lock(g_windowLock);
@@ -141,6 +183,17 @@ TrayEventWindow* startTrayEventWindow(TrayMouseHandler mouse, MenuCommandHandler
 HWND trayEventWindowHandle() {
     platform::SharedLockScope lock(g_windowLock);
     return g_current ? g_current->window() : nullptr;
+}
+
+void popupTrayMenu(HMENU menu) {
+    HWND owner = trayEventWindowHandle();
+    if (!owner) {
+        trackAtPointer(menu, nullptr);
+        return;
+    }
+    // Returns once the menu is dismissed; from the window's own thread (inside a callback) the
+    // window procedure is called directly.
+    SendMessageA(owner, POPUP_MESSAGE, reinterpret_cast<WPARAM>(menu), 0);
 }
 
 }  // namespace kvx

@@ -17,10 +17,13 @@ constexpr DWORD WINDOW_READY_TIMEOUT_MS = 30000;
 using TrayMouseHandler = void (*)(uintptr_t iconId, intptr_t notification);
 // Receives the whole wParam of an accepted WM_COMMAND (50000..51000).
 using MenuCommandHandler = void (*)(uint32_t command);
+// Called when the shell announces a new taskbar (Explorer started or restarted): every icon
+// it showed is gone.
+using TaskbarCreatedHandler = void (*)();
 
 class TrayEventWindow {
 public:
-    TrayEventWindow(TrayMouseHandler mouse, MenuCommandHandler command);
+    TrayEventWindow(TrayMouseHandler mouse, MenuCommandHandler command, TaskbarCreatedHandler taskbar = nullptr);
     virtual ~TrayEventWindow();
     TrayEventWindow(const TrayEventWindow&) = delete;
     TrayEventWindow& operator=(const TrayEventWindow&) = delete;
@@ -32,11 +35,13 @@ public:
     HWND window() const { return window_; }
     MenuCommandHandler menuCommandHandler() const { return menuCommand_; }
     TrayMouseHandler mouseHandler() const { return mouse_; }
+    TaskbarCreatedHandler taskbarCreatedHandler() const { return taskbar_; }
     HANDLE readyEvent() const { return ready_; }
 
 private:
     MenuCommandHandler menuCommand_;
     TrayMouseHandler mouse_;
+    TaskbarCreatedHandler taskbar_;
     HANDLE ready_;  // manual reset, closed by the destructor
     HWND window_ = nullptr;
 };
@@ -44,9 +49,15 @@ private:
 // Starts the one window of the process and waits for it at most WINDOW_READY_TIMEOUT_MS.
 // Returns the instance (it may already be gone when its window could not be created), or
 // null when no thread could be started.
-TrayEventWindow* startTrayEventWindow(TrayMouseHandler mouse, MenuCommandHandler command);
+TrayEventWindow* startTrayEventWindow(TrayMouseHandler mouse, MenuCommandHandler command,
+                                      TaskbarCreatedHandler taskbar = nullptr);
 
 // The current window, or null when there is no instance or no window.
 HWND trayEventWindowHandle();
+
+// Shows a popup menu at the pointer on the window's thread, which owns it, and returns when the
+// menu is dismissed, from whichever thread it is called; the chosen command reaches the menu
+// command handler. Without a window the menu is shown on the calling thread with no owner.
+void popupTrayMenu(HMENU menu);
 
 }  // namespace kvx

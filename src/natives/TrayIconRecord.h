@@ -17,11 +17,14 @@ namespace kvx {
 constexpr DWORD TRAY_RECORD_SIZE_TIP = NOTIFYICONDATAA_V1_SIZE;
 constexpr DWORD TRAY_RECORD_SIZE_BALLOON = NOTIFYICONDATAA_V2_SIZE;
 constexpr UINT TRAY_RECORD_FLAGS = NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_INFO;  // 23
+// A call that gives no balloon leaves NIF_INFO out: with it the shell shows the balloon again.
+constexpr UINT TRAY_RECORD_FLAGS_NO_BALLOON = NIF_MESSAGE | NIF_ICON | NIF_TIP;  // 7
 constexpr UINT TRAY_CALLBACK_MESSAGE = WM_USER + 100;                             // 1124
 
 struct TrayIconRecord {
     NOTIFYICONDATAA data;  // only the first data.cbSize bytes are ever handed to the shell
-    uint32_t shown = 0;    // 1 while the icon is in the notification area
+    uint32_t shown = 0;    // 1 from Show to Hide (the table then holds the Java object)
+    uint32_t inShell = 0;  // 1 while the shell has the icon: its last add succeeded
 };
 
 // Texts of one init or change; a null pointer is an absent text (a Java null).
@@ -33,14 +36,17 @@ struct TrayIconTexts {
 
 // Fills a fresh, hidden record. The balloon size is chosen only for a shell of major version
 // 5 or more and when both balloon texts are present (an empty text counts); never changed later.
+// An info type outside 0 (none) to 3 (error) is stored as 0.
 void fillTrayIconRecord(TrayIconRecord& record, uint32_t shellMajorVersion, HWND owner, UINT id,
                         HICON icon, const TrayIconTexts& texts, int32_t infoType);
 
 // The text part of a change: the tooltip always (absent clears it), the balloon text and
-// title only when present, the info type always.
-void changeTrayIconTexts(TrayIconRecord& record, const TrayIconTexts& texts, int32_t infoType);
+// title only when present, the info type when it is one (0 to 3). True when the change gives
+// a balloon (a text or a title): only then does the shell get NIF_INFO.
+bool changeTrayIconTexts(TrayIconRecord& record, const TrayIconTexts& texts, int32_t infoType);
 
-// Loads icon resource `iconId` (its low 16 bits) of the executable at 16 by 16; null on failure.
+// Loads icon resource `iconId` (its low 16 bits) of the executable at the system's small-icon
+// size for the notification area's monitor (16 by 16 at 96 DPI); null on failure.
 HICON loadTrayIcon(int32_t iconId);
 
 }  // namespace kvx

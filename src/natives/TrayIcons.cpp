@@ -2,17 +2,21 @@
 // process-wide tray state, and the two handlers through which the tray window calls Java.
 //
 // Threads: Java threads run the natives, the finalizer thread runs finalize, the tray event
-// window's thread runs the deliveries, the main thread releases everything at exit. One lock
-// guards the icon table, the callback reference and the VM pointer. It is never held while
-// Java code or the shell runs (only JNI reference calls, which run no Java code, happen under
-// it), so a callback may call Show, Hide, Change or Popup, and a finalize cannot race a
-// delivery. Calls on one icon from several threads at once reach the shell in the order of
-// their calls, not necessarily in the order the table changed.
+// window's thread runs the deliveries, the main thread (or the runtime's exit hook) removes
+// everything at exit. The tray lock guards the icon table, the callback reference, the VM
+// pointer and the count of running deliveries; no JNI call, Java code or shell call ever runs
+// under it, so a callback may call Show, Hide, Change or Popup. That matters at exit: once a
+// runtime begins to end, it blocks every other thread at its next JNI call for good, and the
+// exit paths, which take the tray lock, must still get through. The reference lock keeps a
+// global reference alive while a delivery copies it; the exit paths never take it. Calls on
+// one icon from several threads at once reach the shell in the order of their calls, not
+// necessarily in the order the table changed.
 
 #include <windows.h>
 #include <shlwapi.h>
 
 #include <climits>
+#include <memory>
 #include <new>
 
 #include "natives/TrayEventWindow.h"
@@ -34,9 +38,16 @@ JavaVM* g_vm = nullptr;
 // before it removes the icons, and a notification still queued then would call into unmapped
 // code. Released by releaseAllTrayIcons once no delivery can run any more.
 HMODULE g_vmModule = nullptr;
-// Held shared by each delivery from its VM check to its detach, exclusively by
-// releaseAllTrayIcons before it lets the runtime library go.
-SRWLOCK g_deliveryLock = SRWLOCK_INIT;
+// Deliveries between their VM check and their detach, and the signal that the count fell to
+// 0; releaseAllTrayIcons waits for that, bounded, before it lets the runtime library go.
+int32_t g_deliveries = 0;
+CONDITION_VARIABLE g_deliveriesDone = CONDITION_VARIABLE_INIT;
+// The longest releaseAllTrayIcons waits for running deliveries. After the runtime is destroyed
+// none can be in Java any more; one that still runs is stuck in the runtime for good.
+constexpr DWORD DELIVERY_DRAIN_MS = 1000;
+// Held shared by a delivery while it makes its own references from the table's and the
+// callback's, exclusively while one of those is deleted.
+SRWLOCK g_refLock = SRWLOCK_INIT;
 jobject g_callback = nullptr;
 int32_t g_nextTrayIconId = 1;
 bool g_released = false;
@@ -69,13 +80,21 @@ int32_t readIconHandle(JNIEnv* env, jobject self) {
     return h ? env->GetIntField(self, h) : 0;
 }
 
-void tellShell(DWORD message, NOTIFYICONDATAA& data) { Shell_NotifyIconA(message, &data); }
+bool tellShell(DWORD message, NOTIFYICONDATAA& data) { return Shell_NotifyIconA(message, &data) != FALSE; }
+
+// Records what an add of icon `id` gave, unless the icon was hidden or finalized meanwhile. A
+// failed add leaves the icon out of the shell, so that the next Show tries again.
+void noteAdded(int32_t id, bool added) {
+    platform::ExclusiveLockScope lock(g_trayLock);
+    int32_t index = g_trayIconTable.indexOf(id);
+    if (index >= 0 && g_trayIconTable.at(index).record->shown) g_trayIconTable.at(index).record->inShell = added;
+}
 
 // The environment of the delivery running on this thread, if any.
 thread_local JNIEnv* t_deliveryEnv = nullptr;
 
-// Attaches the tray thread, runs `deliver` with the callback (a global reference of its own,
-// so a concurrent setSystemTrayCallback cannot delete it under us) and detaches.
+// Attaches the tray thread, runs `deliver` and detaches. A delivery is counted from its VM
+// check to its detach, so that releaseAllTrayIcons knows when the runtime is no longer in use.
 template <typename Deliver>
 void deliverToCallback(Deliver deliver) {
     // A notification dispatched while a callback runs (a popup menu's loop pumps this thread's
@@ -85,21 +104,31 @@ void deliverToCallback(Deliver deliver) {
         deliver(t_deliveryEnv);
         return;
     }
-    platform::SharedLockScope delivering(g_deliveryLock);
     JavaVM* vm;
     {
         platform::ExclusiveLockScope lock(g_trayLock);
-        vm = g_released ? nullptr : g_vm;
-        if (!g_callback) vm = nullptr;
+        vm = g_released || !g_callback ? nullptr : g_vm;
+        if (!vm) return;
+        ++g_deliveries;
     }
     JNIEnv* env = nullptr;
-    // After the machine is destroyed the attach fails and nothing is delivered.
-    if (vm && vm->AttachCurrentThread(reinterpret_cast<void**>(&env), nullptr) == 0 && env) {
+    // After the machine is destroyed the attach fails and nothing is delivered; while it ends,
+    // the attach may never return.
+    if (vm->AttachCurrentThread(reinterpret_cast<void**>(&env), nullptr) == 0 && env) {
         t_deliveryEnv = env;
         deliver(env);
         t_deliveryEnv = nullptr;
         vm->DetachCurrentThread();
     }
+    platform::ExclusiveLockScope lock(g_trayLock);
+    if (--g_deliveries == 0) WakeAllConditionVariable(&g_deliveriesDone);
+}
+
+// Deletes a global reference that the table or the callback held, once no delivery copies it.
+void deleteSharedRef(JNIEnv* env, jobject ref) {
+    if (!ref) return;
+    platform::ExclusiveLockScope refs(g_refLock);
+    env->DeleteGlobalRef(ref);
 }
 
 // Calls `name` on the callback; a Java exception is printed and cleared before detaching.
@@ -127,29 +156,48 @@ void callCallback(JNIEnv* env, jobject callback, const char* name, const char* s
     }
 }
 
+// The shown icon's Java object and the callback, as the caller's own global references (both
+// or neither). A hidden icon, a finalized one or an id no icon has gives neither.
+bool takeDeliveryRefs(JNIEnv* env, int32_t iconId, jobject& tray, jobject& callback) {
+    tray = callback = nullptr;
+    platform::SharedLockScope refs(g_refLock);
+    jobject shownRef = nullptr;
+    jobject callbackRef = nullptr;
+    {
+        platform::ExclusiveLockScope lock(g_trayLock);
+        int32_t index = g_trayIconTable.indexOf(iconId);
+        if (index >= 0) shownRef = g_trayIconTable.at(index).ref;
+        callbackRef = g_callback;
+    }
+    if (!shownRef || !callbackRef) return false;
+    tray = env->NewGlobalRef(shownRef);
+    callback = env->NewGlobalRef(callbackRef);
+    if (tray && callback) return true;
+    if (tray) env->DeleteGlobalRef(tray);
+    if (callback) env->DeleteGlobalRef(callback);
+    tray = callback = nullptr;
+    return false;
+}
+
+bool isShownIcon(uintptr_t iconId) {
+    if (iconId > INT32_MAX) return false;
+    platform::ExclusiveLockScope lock(g_trayLock);
+    int32_t index = g_trayIconTable.indexOf(static_cast<int32_t>(iconId));
+    return index >= 0 && g_trayIconTable.at(index).ref;
+}
+
 }  // namespace
 
 void dispatchTrayMouse(uintptr_t iconId, intptr_t notification) {
+    // Notifications for ids of no shown icon do not even attach.
+    if (!isShownIcon(iconId)) return;
     deliverToCallback([&](JNIEnv* env) {
-        jobject callback = nullptr;
-        jobject tray = nullptr;
-        bool found = false;
-        {
-            platform::ExclusiveLockScope lock(g_trayLock);
-            int32_t index = iconId <= INT32_MAX ? g_trayIconTable.indexOf(static_cast<int32_t>(iconId)) : -1;
-            if (index >= 0 && g_callback) {
-                found = true;
-                callback = env->NewGlobalRef(g_callback);
-                jobject shownRef = g_trayIconTable.at(index).ref;
-                if (shownRef) tray = env->NewGlobalRef(shownRef);
-            }
-        }
-        if (found && callback) {
-            callCallback(env, callback, "OnMouseClick", ON_MOUSE_CLICK_SIG, tray, static_cast<jint>(notification),
-                         true);
-        }
-        if (tray) env->DeleteGlobalRef(tray);
-        if (callback) env->DeleteGlobalRef(callback);
+        jobject tray;
+        jobject callback;
+        if (!takeDeliveryRefs(env, static_cast<int32_t>(iconId), tray, callback)) return;
+        callCallback(env, callback, "OnMouseClick", ON_MOUSE_CLICK_SIG, tray, static_cast<jint>(notification), true);
+        env->DeleteGlobalRef(tray);
+        env->DeleteGlobalRef(callback);
     });
 }
 
@@ -157,8 +205,13 @@ void dispatchMenuCommand(uint32_t command) {
     deliverToCallback([&](JNIEnv* env) {
         jobject callback = nullptr;
         {
-            platform::ExclusiveLockScope lock(g_trayLock);
-            if (g_callback) callback = env->NewGlobalRef(g_callback);
+            platform::SharedLockScope refs(g_refLock);
+            jobject callbackRef;
+            {
+                platform::ExclusiveLockScope lock(g_trayLock);
+                callbackRef = g_callback;
+            }
+            if (callbackRef) callback = env->NewGlobalRef(callbackRef);
         }
         if (callback) {
             callCallback(env, callback, "OnMenuCommand", "(I)V", nullptr,
@@ -168,12 +221,42 @@ void dispatchMenuCommand(uint32_t command) {
     });
 }
 
-void startTrayServices() { startTrayEventWindow(dispatchTrayMouse, dispatchMenuCommand); }
+void readdTrayIcons() {
+    struct Shown {
+        int32_t id;
+        NOTIFYICONDATAA data;
+    };
+    std::unique_ptr<Shown[]> shown;
+    int32_t count = 0;
+    {
+        platform::ExclusiveLockScope lock(g_trayLock);
+        if (g_released) return;
+        for (int32_t i = 0; i < g_trayIconTable.size(); ++i) {
+            if (g_trayIconTable.at(i).record->shown) ++count;
+        }
+        if (count == 0) return;
+        shown.reset(new (std::nothrow) Shown[static_cast<size_t>(count)]);
+        if (!shown) return;
+        count = 0;
+        for (int32_t i = 0; i < g_trayIconTable.size(); ++i) {
+            const TrayIconEntry& entry = g_trayIconTable.at(i);
+            if (entry.record->shown) shown[count++] = Shown{entry.id, entry.record->data};
+        }
+    }
+    // The tooltip comes back, the balloon was seen before and does not pop again.
+    for (int32_t i = 0; i < count; ++i) {
+        shown[i].data.uFlags = TRAY_RECORD_FLAGS_NO_BALLOON;
+        noteAdded(shown[i].id, tellShell(NIM_ADD, shown[i].data));
+    }
+}
+
+void startTrayServices() { startTrayEventWindow(dispatchTrayMouse, dispatchMenuCommand, readdTrayIcons); }
 
 void releaseAllTrayIcons() {
     TrayIconEntry* entries;
     int32_t count;
     HMODULE runtime;
+    bool drained;
     {
         platform::ExclusiveLockScope lock(g_trayLock);
         if (g_released) return;
@@ -181,10 +264,14 @@ void releaseAllTrayIcons() {
         entries = g_trayIconTable.takeAll(count);
         runtime = g_vmModule;
         g_vmModule = nullptr;
+        // Waits for the deliveries running now, bounded: one that the ending runtime blocked
+        // never comes back. Later ones see the released flag.
+        ULONGLONG deadline = GetTickCount64() + DELIVERY_DRAIN_MS;
+        for (ULONGLONG now = GetTickCount64(); g_deliveries > 0 && now < deadline; now = GetTickCount64()) {
+            SleepConditionVariableSRW(&g_deliveriesDone, &g_trayLock, static_cast<DWORD>(deadline - now), 0);
+        }
+        drained = g_deliveries == 0;
     }
-    // Waits for a delivery that is running now; later ones see the released flag.
-    AcquireSRWLockExclusive(&g_deliveryLock);
-    ReleaseSRWLockExclusive(&g_deliveryLock);
     // Last created first; the Java references die with the virtual machine, already gone.
     for (int32_t i = count - 1; i >= 0; --i) {
         TrayIconRecord* record = entries[i].record;
@@ -195,7 +282,8 @@ void releaseAllTrayIcons() {
         delete record;
     }
     TrayIconTable::freeEntries(entries);
-    if (runtime) FreeLibrary(runtime);
+    // A delivery stuck inside the runtime keeps its code mapped: the reference goes with the process.
+    if (runtime && drained) FreeLibrary(runtime);
 }
 
 void removeTrayIconsAtVmExit() {
@@ -275,21 +363,32 @@ void trayIconInit(JNIEnv* env, jobject self, jint icon, jstring tip, jstring inf
 void trayIconShow(JNIEnv* env, jobject self) noexcept {
     int32_t id = readIconHandle(env, self);
     if (id == 0) return;
+    NOTIFYICONDATAA data;
+    bool retry = false;
     {
         platform::ExclusiveLockScope lock(g_trayLock);
         int32_t index = g_trayIconTable.indexOf(id);
-        if (index < 0 || g_trayIconTable.at(index).record->shown) return;
+        if (index < 0) return;
+        const TrayIconRecord& record = *g_trayIconTable.at(index).record;
+        if (record.shown && record.inShell) return;
+        if (record.shown) {  // the shell refused the last add: again, with the reference it holds
+            data = record.data;
+            retry = true;
+        }
+    }
+    if (retry) {
+        noteAdded(id, tellShell(NIM_ADD, data));
+        return;
     }
     jobject ref = env->NewGlobalRef(self);
     if (!ref) return;
-    NOTIFYICONDATAA data;
     bool added = false;
     {
         platform::ExclusiveLockScope lock(g_trayLock);
         int32_t index = g_trayIconTable.indexOf(id);
         if (index >= 0 && !g_trayIconTable.at(index).record->shown) {
             TrayIconEntry& entry = g_trayIconTable.at(index);
-            entry.record->shown = 1;  // set whatever the shell answers
+            entry.record->shown = 1;
             entry.ref = ref;
             data = entry.record->data;
             added = true;
@@ -299,7 +398,7 @@ void trayIconShow(JNIEnv* env, jobject self) noexcept {
         env->DeleteGlobalRef(ref);
         return;
     }
-    tellShell(NIM_ADD, data);
+    noteAdded(id, tellShell(NIM_ADD, data));
 }
 
 void trayIconHide(JNIEnv* env, jobject self) noexcept {
@@ -313,12 +412,13 @@ void trayIconHide(JNIEnv* env, jobject self) noexcept {
         if (index < 0 || !g_trayIconTable.at(index).record->shown) return;
         TrayIconEntry& entry = g_trayIconTable.at(index);
         entry.record->shown = 0;
+        entry.record->inShell = 0;
         ref = entry.ref;
         entry.ref = nullptr;
         data = entry.record->data;
     }
     tellShell(NIM_DELETE, data);
-    if (ref) env->DeleteGlobalRef(ref);
+    deleteSharedRef(env, ref);
 }
 
 void trayIconChange(JNIEnv* env, jobject self, jint icon, jstring tip, jstring info, jstring infoTitle,
@@ -339,6 +439,7 @@ void trayIconChange(JNIEnv* env, jobject self, jint icon, jstring tip, jstring i
     HICON oldIcon = nullptr;
     NOTIFYICONDATAA data;
     bool modify = false;
+    bool balloon = false;
     {
         platform::ExclusiveLockScope lock(g_trayLock);
         int32_t index = g_trayIconTable.indexOf(id);
@@ -350,11 +451,12 @@ void trayIconChange(JNIEnv* env, jobject self, jint icon, jstring tip, jstring i
                 oldIcon = record.data.hIcon;
                 record.data.hIcon = newIcon;
             }
-            changeTrayIconTexts(record, texts, infoType);
+            balloon = changeTrayIconTexts(record, texts, infoType);
             data = record.data;
             modify = true;
         }
     }
+    if (!balloon) data.uFlags = TRAY_RECORD_FLAGS_NO_BALLOON;
     if (modify) tellShell(NIM_MODIFY, data);
     // Destroyed after the shell has its copy of the new one.
     if (oldIcon) DestroyIcon(oldIcon);
@@ -374,7 +476,7 @@ void trayIconFinalize(JNIEnv* env, jobject self) noexcept {
     TrayIconRecord* record = entry.record;
     if (record->shown) tellShell(NIM_DELETE, record->data);
     // Only an explicit finalize() of a shown icon gets here with a reference: drop it too.
-    if (entry.ref) env->DeleteGlobalRef(entry.ref);
+    deleteSharedRef(env, entry.ref);
     if (record->data.hIcon) DestroyIcon(record->data.hIcon);
     delete record;
 }
@@ -387,7 +489,7 @@ void traySetCallback(JNIEnv* env, jobject callback) noexcept {
         previous = g_callback;
         g_callback = fresh;
     }
-    if (previous) env->DeleteGlobalRef(previous);
+    deleteSharedRef(env, previous);
 }
 
 }  // namespace kvx

@@ -74,21 +74,21 @@ void trayMenuAppendSeparator(JNIEnv* env, jobject self) noexcept {
 void trayMenuPopup(JNIEnv* env, jobject self) noexcept {
     jfieldID h = trayFieldOf(env, self, "h", "I");
     if (!h) return;
-    HMENU menu = intToMenu(env->GetIntField(self, h));
-    POINT at{};
-    GetCursorPos(&at);
-    HWND owner = trayEventWindowHandle();
-    // The owner must be in the foreground, or the menu does not close when the user clicks
-    // elsewhere; the posted WM_NULL lets the owner's thread finish the menu's mode.
-    if (owner) SetForegroundWindow(owner);
-    TrackPopupMenu(menu, TPM_RIGHTBUTTON, at.x, at.y, 0, owner, nullptr);
-    if (owner) PostMessageA(owner, WM_NULL, 0, 0);
+    // Handed to the tray thread, whichever Java thread calls (a callback, main, the Swing thread).
+    popupTrayMenu(intToMenu(env->GetIntField(self, h)));
 }
 
 void trayMenuFinalize(JNIEnv* env, jobject self) noexcept {
     jfieldID h = trayFieldOf(env, self, "h", "I");
     if (!h) return;
-    DestroyMenu(intToMenu(env->GetIntField(self, h)));
+    HMENU menu = intToMenu(env->GetIntField(self, h));
+    // DestroyMenu would destroy the submenus inside as well, which other menus (and Java,
+    // through `popups`) may still use: they are detached first and each is destroyed when its
+    // own object is finalized.
+    for (int i = GetMenuItemCount(menu) - 1; i >= 0; --i) {
+        if (GetSubMenu(menu, i)) RemoveMenu(menu, static_cast<UINT>(i), MF_BYPOSITION);
+    }
+    DestroyMenu(menu);
 }
 
 }  // namespace kvx

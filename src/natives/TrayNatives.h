@@ -16,15 +16,21 @@ uint32_t probeShellVersion(const char* libraryName);
 extern const uint32_t shellMajorVersion;
 
 // Mouse handler: calls SystemTrayCallback.OnMouseClick with the icon's object, attached for
-// this delivery only.
+// this delivery only; notifications for an icon that is not shown are dropped.
 void dispatchTrayMouse(uintptr_t iconId, intptr_t notification);
 // Menu-command handler: calls SystemTrayCallback.OnMenuCommand with `command` - 50000.
 void dispatchMenuCommand(uint32_t command);
 
-// Starts the tray event window with the two handlers below.
+// Taskbar-created handler: adds every shown icon to the new taskbar again, with its tooltip
+// and without its balloon; an icon the shell refuses counts as not in the shell, so that the
+// next Show tries again.
+void readdTrayIcons();
+
+// Starts the tray event window with the three handlers above.
 void startTrayServices();
 // Removes every remaining icon, last created first, and frees the table; runs once. Called
-// after the virtual machine is gone: the Java references are not touched.
+// after the virtual machine is gone: the Java references are not touched. Waits at most 1 s
+// for running deliveries; while one is stuck in the runtime, the runtime library stays loaded.
 void releaseAllTrayIcons();
 // Java ended the process (System.exit) and the entry point will not run again: removes every
 // remaining icon, last created first, without waiting for deliveries (the caller of

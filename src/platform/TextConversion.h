@@ -16,8 +16,18 @@ int32_t wideToAnsi(const uint16_t* units, int32_t count, char* out, int32_t outS
 int32_t ansiToWide(const char* text, int32_t count, uint16_t* out, int32_t outSize);
 
 // Bytes taken by the character whose first byte is `first`: 2 for a lead byte of a
-// double-byte ANSI code page on Windows, the sequence length for UTF-8 on Linux, else 1.
+// double-byte ANSI code page on Windows, the sequence length where the ANSI code page is
+// UTF-8 (Linux; Windows with code page 65001, as a --utf8 manifest sets), else 1.
 int32_t ansiCharLength(unsigned char first);
+
+// The length of the UTF-8 sequence that `first` begins; a continuation or invalid byte
+// stands alone.
+inline int32_t utf8CharLength(unsigned char first) {
+    if ((first & 0xE0) == 0xC0) return 2;
+    if ((first & 0xF0) == 0xE0) return 3;
+    if ((first & 0xF8) == 0xF0) return 4;
+    return 1;
+}
 
 // printf-style formatting of `pattern` into `out`, clipped to `capacity` - 1 characters and
 // always terminated; returns the length written. Windows uses the system's own formatter

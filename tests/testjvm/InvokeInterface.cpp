@@ -116,6 +116,7 @@ jint attach(JavaVM* javaVm, void** penv, void* args, bool daemon) {
     EventLog::instance().line(daemon ? "attach daemon" : "attach");
     if (penv == nullptr) Vm::misuse(fn, "null result pointer");
     if (vm.state != Vm::State::Running) return JNI_ERR;
+    vm.haltIfEnding(fn);
     if (vm.script.attachResult != 0) {
         EventLog::instance().linef("attach-refused %ld", vm.script.attachResult);
         return static_cast<jint>(vm.script.attachResult);
@@ -131,6 +132,10 @@ jint attach(JavaVM* javaVm, void** penv, void* args, bool daemon) {
                            : format("Thread-%u", vm.nextThreadNumber());
     ThreadState& t = vm.attachThread(name, daemon, GetCurrentThreadId());
     *penv = &t.env;
+    if (vm.script.attachDelayMs > 0) {
+        guard.unlock();
+        Sleep(static_cast<DWORD>(vm.script.attachDelayMs));
+    }
     return JNI_OK;
 }
 
@@ -144,6 +149,7 @@ jint JNICALL DetachCurrentThread(JavaVM* javaVm) {
     auto guard = vm.lock();
     EventLog::instance().line("detach");
     if (vm.state != Vm::State::Running) return JNI_ERR;
+    vm.haltIfEnding("DetachCurrentThread");
     if (ThreadState* t = vm.currentThread()) vm.detachThread(*t);
     return JNI_OK;  // detaching a thread that is not attached is no error
 }
@@ -181,11 +187,14 @@ jint JNICALL DestroyJavaVM(JavaVM* javaVm) {
     // unload the library.
     std::vector<void*> handles;
     handles.swap(vm.scriptThreads);
+    // The last phase: from here on other threads that attach or call JNI never come back.
+    vm.beginEnding();
     guard.unlock();
     for (void* h : handles) {
         WaitForSingleObject(h, INFINITE);
         CloseHandle(h);
     }
+    if (vm.script.finalPhaseMs > 0) Sleep(static_cast<DWORD>(vm.script.finalPhaseMs));
     guard.lock();
     writeArchiveAtEnd(vm);
     vm.detachThread(*self);

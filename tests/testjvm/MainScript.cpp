@@ -112,10 +112,15 @@ DWORD WINAPI vmThreadExit(void* param) {
 
 void writeArchiveAtEnd(const Vm& vm) {
     if (!vm.script.dumpsArchive) return;
-    static const char PREFIX[] = "-XX:ArchiveClassesAtExit=";
+    // JDK 13 to 18 write their dynamic archive there; JDK 25 its training record.
+    static const std::string PREFIXES[] = {"-XX:ArchiveClassesAtExit=", "-XX:AOTConfiguration="};
     for (const std::string& o : vm.options) {
-        if (o.rfind(PREFIX, 0) != 0) continue;
-        const std::string path = o.substr(sizeof PREFIX - 1);
+        const std::string* prefix = nullptr;
+        for (const std::string& p : PREFIXES) {
+            if (o.rfind(p, 0) == 0) prefix = &p;
+        }
+        if (!prefix) continue;
+        const std::string path = o.substr(prefix->size());
         const std::string content(4096, 'A');
         HANDLE h = CreateFileW(toWide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                                nullptr);
@@ -133,6 +138,7 @@ void stopIfExiting(const Vm& vm) {
 }
 
 void systemExit(Vm& vm, long code) {
+    vm.beginEnding();
     vm.exiting.store(true);
     writeArchiveAtEnd(vm);
     if (vm.exitHook) {

@@ -338,10 +338,25 @@ bool Script::parse(std::string_view text, std::string& error) {
 
         std::string_view rest = line;
         std::string_view directive = nextWord(rest);
-        if (directive == "create-result" || directive == "attach-result") {
+        if (directive == "create-result" || directive == "attach-result" || directive == "attach-delay" ||
+            directive == "final-phase") {
             long v = 0;
             if (!toNumber(nextWord(rest), v) || !rest.empty()) return fail("expected one number", line);
-            (directive == "create-result" ? createResult : attachResult) = v;
+            if (directive != "create-result" && directive != "attach-result" && v < 0) {
+                return fail("expected milliseconds", line);
+            }
+            (directive == "create-result"   ? createResult
+             : directive == "attach-result" ? attachResult
+             : directive == "attach-delay"  ? attachDelayMs
+                                            : finalPhaseMs) = v;
+        } else if (directive == "slow-call") {
+            std::string_view name = nextWord(rest);
+            long v = 0;
+            if (name.empty() || !toNumber(nextWord(rest), v) || v < 0 || !rest.empty()) {
+                return fail("expected a JNI function name and milliseconds", line);
+            }
+            slowCall = std::string(name);
+            slowCallMs = v;
         } else if (directive == "record-env") {
             if (rest.empty()) return fail("expected a variable name", line);
             recordedEnv.push_back(std::string(rest));

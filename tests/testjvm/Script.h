@@ -4,6 +4,13 @@
 //
 //   create-result N            JNI_CreateJavaVM returns N (non-zero: no machine is created)
 //   attach-result N            AttachCurrentThread(AsDaemon) returns N without attaching
+//   attach-delay MS            a successful attach takes MS more before it returns (a real
+//                              runtime builds the thread's Java object meanwhile)
+//   slow-call FN MS            the JNI function FN (NewGlobalRef ...) takes MS before its
+//                              work, so that the runtime may begin to end meanwhile
+//   final-phase MS             DestroyJavaVM's last phase, after the other threads ended,
+//                              lasts MS (0 by default); other threads that attach or call JNI
+//                              then block for good, as they do on HotSpot
 //   record-env NAME            records "env NAME=value" (or "env NAME unset") at creation
 //   version TEXT | version null | version-fail | version-throws CLASS [MESSAGE]
 //                              what System.getProperty("java.vm.version") does: answer TEXT,
@@ -12,7 +19,8 @@
 //                              null, as from a runtime that does not report it)
 //   dumps-archive              at its end (DestroyJavaVM or System.exit) the runtime writes
 //                              4096 bytes to the file of -XX:ArchiveClassesAtExit=, as a
-//                              JDK 13-18 writes its dynamic archive
+//                              JDK 13-18 writes its dynamic archive (and of
+//                              -XX:AOTConfiguration=, as JDK 25 writes its training record)
 //   class NAME [extends SUPER] a loadable class (slashed name) with a static main(String[])
 //   main STEP                  appended to the last class's main, run in order when called:
 //        returns | throws CLASS [MESSAGE] | missing (no main at all) | exit N | sleeps MS |
@@ -112,6 +120,10 @@ struct Script {
 
     long createResult = 0;
     long attachResult = 0;
+    long attachDelayMs = 0;
+    long finalPhaseMs = 0;
+    std::string slowCall;  // a JNI function that takes slowCallMs before its work
+    long slowCallMs = 0;
     Version versionMode = Version::Text;
     std::string version = "17.0.1+12";
     std::string versionThrowClass;

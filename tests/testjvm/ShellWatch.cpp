@@ -5,6 +5,8 @@
 //
 //   shell ADD|MODIFY|DELETE|other=N cb=BYTES id=N flags=N msg=N owner=CLASS icon=WxH#RRGGBB|none
 //         tip=HEX [info=HEX title=HEX infoflags=N]      (balloon fields only with cb >= 488/504)
+//   menu-track owner=CLASS|none same-thread=0|1   (a TrackPopupMenu call: is its owner window
+//                                                  one of the calling thread's, as Windows asks)
 //   shell-watch on | shell-watch no-import
 //
 // While watching, this library stays loaded to the end of the process.
@@ -25,6 +27,8 @@ namespace {
 
 using NotifyFn = BOOL(WINAPI*)(DWORD, PNOTIFYICONDATAA);
 NotifyFn g_realNotify = nullptr;
+using TrackFn = BOOL(WINAPI*)(HMENU, UINT, int, int, int, HWND, const RECT*);
+TrackFn g_realTrack = nullptr;
 
 std::string hexText(const char* text, size_t limit) {
     std::string out;
@@ -79,25 +83,34 @@ BOOL WINAPI recordNotify(DWORD message, PNOTIFYICONDATAA data) {
     return g_realNotify ? g_realNotify(message, data) : FALSE;
 }
 
-// Points the main executable's import of Shell_NotifyIconA at the recorder.
-bool redirectImport() {
+BOOL WINAPI recordTrack(HMENU menu, UINT flags, int x, int y, int reserved, HWND owner, const RECT* rect) {
+    char name[64] = "none";
+    if (owner && !GetClassNameA(owner, name, sizeof name)) std::strcpy(name, "invalid");
+    bool same = owner && GetWindowThreadProcessId(owner, nullptr) == GetCurrentThreadId();
+    EventLog::instance().line(format("menu-track owner=%s same-thread=%d", name, same ? 1 : 0));
+    return g_realTrack ? g_realTrack(menu, flags, x, y, reserved, owner, rect) : FALSE;
+}
+
+// Points the main executable's import of `function` from `library` at `replacement`; the
+// real address goes to `real`.
+bool redirectImport(const char* library, const char* function, void* replacement, void** real) {
     auto* base = reinterpret_cast<BYTE*>(GetModuleHandleA(nullptr));
-    HMODULE shell = GetModuleHandleA("shell32.dll");
+    HMODULE shell = GetModuleHandleA(library);
     if (!base || !shell) return false;
-    void* real = reinterpret_cast<void*>(GetProcAddress(shell, "Shell_NotifyIconA"));
-    if (!real) return false;
+    void* target = reinterpret_cast<void*>(GetProcAddress(shell, function));
+    if (!target) return false;
     auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
     auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
     const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
     if (!dir.VirtualAddress) return false;
     for (auto* d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); d->Name; ++d) {
-        if (lstrcmpiA(reinterpret_cast<char*>(base + d->Name), "shell32.dll") != 0) continue;
+        if (lstrcmpiA(reinterpret_cast<char*>(base + d->Name), library) != 0) continue;
         for (auto* slot = reinterpret_cast<void**>(base + d->FirstThunk); *slot; ++slot) {
-            if (*slot != real) continue;
+            if (*slot != target) continue;
             DWORD old;
             if (!VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &old)) return false;
-            g_realNotify = reinterpret_cast<NotifyFn>(real);
-            *slot = reinterpret_cast<void*>(&recordNotify);
+            *real = target;
+            *slot = replacement;
             VirtualProtect(slot, sizeof *slot, old, &old);
             return true;
         }
@@ -109,7 +122,13 @@ struct WatchAtLoad {
     WatchAtLoad() {
         char value[8];
         if (!GetEnvironmentVariableA("KVX_TESTJVM_WATCH_SHELL", value, sizeof value)) return;
-        bool on = redirectImport();
+        void* notify = nullptr;
+        void* track = nullptr;
+        bool on = redirectImport("shell32.dll", "Shell_NotifyIconA", reinterpret_cast<void*>(&recordNotify), &notify);
+        g_realNotify = reinterpret_cast<NotifyFn>(notify);
+        if (on && redirectImport("user32.dll", "TrackPopupMenu", reinterpret_cast<void*>(&recordTrack), &track)) {
+            g_realTrack = reinterpret_cast<TrackFn>(track);
+        }
         // The launcher frees the runtime before it removes its last icons: the recorder must
         // stay, so this library is then never unloaded (and logs no "unload").
         HMODULE self = nullptr;

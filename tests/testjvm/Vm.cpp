@@ -24,7 +24,27 @@ void Vm::misuse(const char* fn, const std::string& detail) {
     for (;;) Sleep(INFINITE);
 }
 
+void Vm::beginEnding() {
+    haltedBy.store(GetCurrentThreadId());
+    halting.store(true);
+}
+
+void Vm::haltIfEnding(const char* fn) {
+    if (!halting.load() || haltedBy.load() == GetCurrentThreadId()) return;
+    EventLog::instance().line(format("halted %s", fn));
+    // The caller's guard never runs its destructor: this thread does not come back.
+    mutex_.unlock();
+    for (;;) Sleep(INFINITE);
+}
+
 ThreadState& Vm::enter(JNIEnv* env, const char* fn, bool exceptionSafe) {
+    if (script.slowCallMs > 0 && script.slowCall == fn) {
+        // The caller's guard holds the lock; the others go on meanwhile.
+        mutex_.unlock();
+        Sleep(static_cast<DWORD>(script.slowCallMs));
+        mutex_.lock();
+    }
+    haltIfEnding(fn);
     auto it = envs_.find(env);
     if (it == envs_.end()) misuse(fn, "not a JNIEnv of this runtime");
     ThreadState& t = *it->second;

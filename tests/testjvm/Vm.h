@@ -37,6 +37,12 @@ public:
     // Records the misuse and ends the process with EXIT_JNI_MISUSE.
     [[noreturn]] static void misuse(const char* fn, const std::string& detail);
 
+    // Once the runtime is ending, blocks a thread other than the ending one for good, after
+    // recording "halted FN"; the lock is given up first, so the others go on.
+    void haltIfEnding(const char* fn);
+    // Marks the runtime as ending, on the calling thread.
+    void beginEnding();
+
     ThreadState& attachThread(const std::string& name, bool daemon, unsigned long osThreadId);
     void detachThread(ThreadState& thread);
     ThreadState* currentThread();  // the calling thread's attachment, or null
@@ -88,6 +94,10 @@ public:
     std::vector<std::string> options;               // as given, in UTF-8
     void(JNICALL* exitHook)(jint) = nullptr;        // the "exit" option's hook, if given
     std::atomic<bool> exiting{false};               // System.exit began: Java threads stop
+    // System.exit or DestroyJavaVM's last phase began: as on HotSpot, from then on every other
+    // thread that attaches or makes a JNI call blocks for good (haltedBy is the ending thread).
+    std::atomic<bool> halting{false};
+    std::atomic<unsigned long> haltedBy{0};
     std::map<std::string, std::string> properties;  // from the -D options
     std::vector<void*> scriptThreads;               // handles of threads a main started
     std::map<std::string, Obj*> variables;          // the script's object variables

@@ -1,4 +1,5 @@
 #include "base/AnsiTextCut.h"
+#include "platform/TextConversion.h"
 
 #include <gtest/gtest.h>
 
@@ -71,4 +72,24 @@ TEST(AnsiTextCutTest, SystemCodePageCutKeepsWholeCharacters) {
 #else
     EXPECT_EQ(n, 60);
 #endif
+}
+
+TEST(AnsiTextCutTest, Utf8SequencesAreNeverSplit) {
+    // "a", e-acute (2 bytes), the euro sign (3), a face (4): boundaries after 1, 3, 6 and 10.
+    const std::string text = "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80";
+    const int32_t n = static_cast<int32_t>(text.size());
+    const int32_t expected[] = {0, 1, 1, 3, 3, 3, 6, 6, 6, 6, 10, 10};
+    for (int32_t max = 0; max <= 11; ++max) {
+        EXPECT_EQ(ansiFitLength(text.data(), n, max, kvx::platform::utf8CharLength), expected[max]) << max;
+    }
+    // A sequence cut short by the end of the text is left out; a stray continuation byte stands alone.
+    EXPECT_EQ(ansiFitLength("a\xE2\x82", 3, 10, kvx::platform::utf8CharLength), 1);
+    EXPECT_EQ(ansiFitLength("\x82x", 2, 10, kvx::platform::utf8CharLength), 2);
+    // 21 euro signs are 63 bytes: a 64-byte field holds all of them, 22 leave the last out.
+    std::string euros;
+    for (int i = 0; i < 22; ++i) euros += "\xE2\x82\xAC";
+    char field[64];
+    EXPECT_EQ(copyAnsiFitting(field, 64, euros.data(), static_cast<int32_t>(euros.size()),
+                              kvx::platform::utf8CharLength), 63);
+    EXPECT_EQ(std::string(field), euros.substr(0, 63));
 }

@@ -103,7 +103,7 @@ def test_inspect_lists_the_packed_resources(java_app, builds, tmp_path, arch):
     assert done.returncode == 0, text + done.stderr.decode("utf-8", "replace")
     lines = {l.strip() for l in text.splitlines()}
     for expected in ("launcher: %s, GUI" % ("x86" if arch == "win32" else "x64"),
-                     "icon group APPICON: 16x16", "icon group %d: 32x32 48x48 16x16" % TRAY_ID,
+                     "icon group APPICON: 32x32 16x16 24x24", "icon group %d: 32x32 48x48 16x16" % TRAY_ID,
                      "bitmap 100: 400x300, 24 bits per pixel", "version record: 3.1.4.1",
                      "ProductName = Packed App", "CompanyName = Quorvane", "main class: app.Main"):
         assert expected in lines, "no line %r in:\n%s" % (expected, text)

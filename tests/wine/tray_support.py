@@ -1,6 +1,7 @@
 """Java's tray calls as test JVM script lines (tests/testjvm/README.md), and the shell calls the
 test JVM saw (KVX_TESTJVM_WATCH_SHELL: each record's icon as WxH#RRGGBB of its centre pixel).
-The colours are those of tests/wine/tray/red.ico and blue.ico."""
+The colours are those of the 16 x 16 images of tests/wine/tray/red.ico and blue.ico, which
+also hold 24 and 32 pixel images of other colours."""
 
 TRAY = "com/quorvane/kvx/SystemTray"
 MENU = "com/quorvane/kvx/SystemTrayMenu"

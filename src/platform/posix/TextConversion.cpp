@@ -114,12 +114,7 @@ int32_t ansiToWide(const char* text, int32_t count, uint16_t* out, int32_t outSi
     return total;
 }
 
-int32_t ansiCharLength(unsigned char first) {
-    if ((first & 0xE0) == 0xC0) return 2;
-    if ((first & 0xF0) == 0xE0) return 3;
-    if ((first & 0xF8) == 0xF0) return 4;
-    return 1;  // ASCII, and a stray continuation or invalid byte stands alone
-}
+int32_t ansiCharLength(unsigned char first) { return utf8CharLength(first); }
 
 int32_t formatBounded(char* out, int32_t capacity, const char* pattern, va_list args) {
     if (!out || capacity <= 0) return 0;

@@ -15,11 +15,14 @@ int32_t wideToAnsi(const uint16_t* units, int32_t count, char* out, int32_t outS
 
 int32_t ansiToWide(const char* text, int32_t count, uint16_t* out, int32_t outSize) {
     if (!text) return 0;
-    return MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, text, count, reinterpret_cast<LPWSTR>(out),
-                               out ? outSize : 0);
+    // Code page 65001 accepts no MB_PRECOMPOSED: the call would fail outright.
+    DWORD flags = GetACP() == CP_UTF8 ? 0 : MB_PRECOMPOSED;
+    return MultiByteToWideChar(CP_ACP, flags, text, count, reinterpret_cast<LPWSTR>(out), out ? outSize : 0);
 }
 
 int32_t ansiCharLength(unsigned char first) {
+    // IsDBCSLeadByteEx is false for every byte of UTF-8, which has sequences up to 4 bytes.
+    if (GetACP() == CP_UTF8) return utf8CharLength(first);
     return IsDBCSLeadByteEx(CP_ACP, first) ? 2 : 1;
 }
 
