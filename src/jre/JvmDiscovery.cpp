@@ -80,16 +80,13 @@ void ensureTrailingSeparator(AppString& path) {
     if (!isPathSeparator(path.lastChar())) path.appendChar('/');
 }
 
-// The version a name suggests: the numbers from its first digit on ("zulu-17" is 17,
-// "17.0.9.9" is 17.0, "jdk-21" is 21). False when the name holds no digit.
-bool versionFromName(const char* name, JavaVersion& version) {
+// The version text a name suggests: from its first digit on ("zulu-17" is 17, "17.0.9.9" is
+// 17.0.9.9, "jdk-21.0.2+13" is 21.0.2+13). Null when the name holds no digit.
+const char* versionInName(const char* name) {
     for (const char* p = name; p && *p; ++p) {
-        if (*p >= '0' && *p <= '9') {
-            version = parseJavaVersion(p);
-            return true;
-        }
+        if (*p >= '0' && *p <= '9') return p;
     }
-    return false;
+    return nullptr;
 }
 
 // One search: the minimum version, the report, and the checks every library passes.
@@ -201,19 +198,22 @@ private:
 // The runtimes one method found, to be tried highest version first.
 class Candidates {
 public:
-    // `home` or `library` may be empty. Without a known version the candidate ranks below
-    // every known one and is not held back by the minimum (the check after start-up still is).
+    // `home` or `library` may be empty. The version is the home's `release` file's, else the one
+    // `versionName` suggests. Without a known version the candidate ranks below every known one
+    // and is not held back by the minimum (the check after start-up still is).
     void add(const AppString& home, const AppString& library, const char* versionName) {
         Entry entry;
         entry.textIndex = texts_.count();
-        AppString release = home.isEmpty() ? AppString() : readReleaseVersion(home);
-        if (!release.isEmpty()) {
-            entry.known = true;
-            entry.version = parseJavaVersion(release.c_str());
-        } else {
-            entry.known = versionName && versionFromName(versionName, entry.version);
+        AppString versionText = home.isEmpty() ? AppString() : readReleaseRuntimeVersion(home);
+        if (versionText.isEmpty()) versionText = versionInName(versionName);
+        entry.known = !versionText.isEmpty();
+        if (entry.known) {
+            // The minimum compares the first two numbers, as the check after start-up does; the
+            // rank takes the whole version, so that 17.0.12 beats 17.0.2.
+            entry.version = parseJavaVersion(versionText.c_str());
+            entry.rank = parseRuntimeVersion(versionText.c_str());
         }
-        if (!texts_.add(home.c_str()) || !texts_.add(library.c_str())) return;
+        if (!texts_.add(home.c_str()) || !texts_.add(library.c_str()) || !texts_.add(versionText.c_str())) return;
         entries_.appendElements(&entry, 1);
     }
 
@@ -242,8 +242,9 @@ public:
                 search.noteTooOld(home, library);
                 continue;
             }
-            if (entry.known) trace("candidate %s: version %d.%d", name, entry.version.major, entry.version.minor);
+            if (entry.known) trace("candidate %s: version %s", name, versionText);
             AppString found = search.resolve(home, library);
+            const char* versionText = texts_.entry(entry.textIndex + 2);
             if (!found.isEmpty()) return found;
         }
         return AppString();
@@ -251,17 +252,18 @@ public:
 
 private:
     struct Entry {
-        int32_t textIndex = 0;  // home at textIndex, library at textIndex + 1
+        int32_t textIndex = 0;  // home at textIndex, library at + 1, version text at + 2
         JavaVersion version;
         bool known = false;
     };
 
     static bool ranksAbove(const Entry& a, const Entry& b) {
         if (a.known != b.known) return a.known;
-        return a.known && isJavaVersionBelow(b.version, a.version);
+        return a.known && compareRuntimeVersions(a.rank, b.rank) > 0;
     }
 
     StringPool texts_;
+        RuntimeVersion rank;
     GrowBuffer<Entry> entries_;
 };
 
@@ -312,8 +314,7 @@ void walkVendorKey(platform::RegistryHive hive, const AppString& path, const App
         AppString child(path);
         child.appendChar('\\');
         child.append(name);
-        JavaVersion ignored;
-        const AppString& childVersion = versionName.isEmpty() && versionFromName(name.c_str(), ignored) ? name : versionName;
+        const AppString& childVersion = versionName.isEmpty() && versionInName(name.c_str()) ? name : versionName;
         walkVendorKey(hive, child, childVersion, depth + 1, budget, candidates);
         if (budget < 0) return;
     }

@@ -228,6 +228,40 @@ TEST_F(JvmDiscoveryTest, BundledRuntimeHighestVersionThatMeetsTheMinimumWins) {
     EXPECT_EQ(str(kvx::findJvmLibrary(bundled)), runtime);
 }
 
+TEST_F(JvmDiscoveryTest, WholeVersionRanksRuntimesAndEqualVersionsKeepTheOrderFound) {
+    std::string folder[3];
+    for (int i = 0; i < 3; ++i) folder[i] = kvx::platform::bundledRuntimeFolder(i);
+    auto library = [&](int i) { return appDir_ + folder[i] + suffix(1) + "server/" + LIB; };
+    auto release = [&](int i, const std::string& text) { tree_.touch("app/" + folder[i] + "release", text); };
+    for (int i = 0; i < 3; ++i) touch("app/" + folder[i] + suffix(1) + "server/" + LIB);
+
+    // An older security update found first must not win: 17.0.2 < 17.0.12 (and the search
+    // order is runtime\, jre\, jdk\, so each pair is tried both ways round).
+    release(0, "JAVA_VERSION=\"17.0.2\"\n");
+    release(1, "JAVA_VERSION=\"17.0.12\"\n");
+    release(2, "JAVA_VERSION=\"17.0.9\"\n");
+    EXPECT_EQ(str(kvx::findBundledJvm(false, {})), library(1));
+    release(0, "JAVA_VERSION=\"17.0.13\"\n");
+    EXPECT_EQ(str(kvx::findBundledJvm(false, {})), library(0));
+    // minjre keeps comparing the first two numbers: 17.0.12 meets a minimum of 17.0.
+    EXPECT_EQ(str(kvx::findBundledJvm(true, {17, 0})), library(0));
+
+    // The build from JAVA_RUNTIME_VERSION decides between equal numbers.
+    release(0, "JAVA_VERSION=\"17.0.12\"\nJAVA_RUNTIME_VERSION=\"17.0.12+7\"\n");
+    release(1, "JAVA_VERSION=\"17.0.12\"\nJAVA_RUNTIME_VERSION=\"17.0.12+9\"\n");
+    EXPECT_EQ(str(kvx::findBundledJvm(false, {})), library(1));
+
+    // Equal versions: the first one found wins (runtime\ before jre\ before jdk\).
+    release(0, "JAVA_VERSION=\"17.0.12\"\n");
+    release(1, "JAVA_VERSION=\"17.0.12\"\n");
+    release(2, "JAVA_VERSION=\"17.0.12\"\n");
+    EXPECT_EQ(str(kvx::findBundledJvm(false, {})), library(0));
+    fs::remove(root_ / "app" / (folder[0] + "release"));  // unknown versions rank last
+    EXPECT_EQ(str(kvx::findBundledJvm(false, {})), library(1));
+    release(1, "JAVA_VERSION=\"17\"\n");  // 17 is 17.0.0
+    EXPECT_EQ(str(kvx::findBundledJvm(false, {})), library(2));
+}
+
 TEST_F(JvmDiscoveryTest, RuntimeRootTakesHighestVersionFromReleaseFilesOrNames) {
     // A package manager's folder: 1.8 and 17 by release file, "21-tem" by its name only.
     touch("jvm/java-8/" + suffix(1) + "server/" + LIB);
