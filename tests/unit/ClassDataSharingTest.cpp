@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -278,6 +279,23 @@ TEST_F(CdsTest, NothingIsAddedWhenOffOrTheConfigurationTookChargeOrNoFolderCanBe
     test::SavedVariable home("HOME");
     platform::unsetEnv("HOME");
     EXPECT_TRUE(start().empty());
+}
+
+TEST_F(CdsTest, ARebuildOfEqualLengthGetsANewArchive) {
+    std::string writing = valueOf(start(), "-XX:ArchiveClassesAtExit=");
+    runtimeWrites(writing, 4096);
+    finishClassDataSharing();
+    std::vector<std::string> files = filesIn(cacheDir());
+    ASSERT_EQ(files.size(), 1u);
+    ASSERT_EQ(valueOf(start(), "-XX:SharedArchiveFile="), (cacheDir() / files[0]).string());
+    // The same length, other bytes, a later time: only the time tells the rebuild apart.
+    tree_.touch("app/app.exe", "launcher and ARCHIVE");
+    fs::last_write_time(exe_, fs::last_write_time(exe_) + std::chrono::seconds(5));
+    ASSERT_EQ(fs::file_size(exe_), std::string("launcher and archive").size());
+    std::vector<std::string> rebuilt = start();
+    EXPECT_EQ(valueOf(rebuilt, "-XX:SharedArchiveFile="), "") << "the old archive was handed to a rebuilt executable";
+    EXPECT_NE(valueOf(rebuilt, "-XX:ArchiveClassesAtExit="), "");
+    finishClassDataSharing();
 }
 
 TEST(CacheFilesTest, DirectoriesFilesAndRenames) {
