@@ -345,22 +345,22 @@ namespace {
 class RegistryRuntime {
 public:
     static constexpr const char* KEY = "SOFTWARE\\KvxTest\\Java Runtime Environment";
-    RegistryRuntime(const std::string& version, const std::string& runtimeLib) {
-        setValue(KEY, "CurrentVersion", version);
-        setValue(std::string(KEY) + "\\" + version, "RuntimeLib", runtimeLib);
+    RegistryRuntime(const std::string& version, const std::string& runtimeLib, DWORD libraryType = REG_SZ) {
+        setValue(KEY, "CurrentVersion", version, REG_SZ);
+        setValue(std::string(KEY) + "\\" + version, "RuntimeLib", runtimeLib, libraryType);
     }
     ~RegistryRuntime() { RegDeleteTreeA(HKEY_LOCAL_MACHINE, "SOFTWARE\\KvxTest"); }
     bool ok() const { return ok_; }
 
 private:
-    void setValue(const std::string& key, const char* name, const std::string& value) {
+    void setValue(const std::string& key, const char* name, const std::string& value, DWORD type) {
         HKEY handle = nullptr;
         if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &handle,
                             nullptr) != ERROR_SUCCESS) {
             ok_ = false;
             return;
         }
-        if (RegSetValueExA(handle, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+        if (RegSetValueExA(handle, name, 0, type, reinterpret_cast<const BYTE*>(value.c_str()),
                            static_cast<DWORD>(value.size() + 1)) != ERROR_SUCCESS)
             ok_ = false;
         RegCloseKey(handle);
@@ -375,6 +375,26 @@ TEST_F(JvmDiscoveryTest, RegistryRuntimeLibIsTakenWhenReadable) {
     RegistryRuntime runtime("1.8", lib);
     ASSERT_TRUE(runtime.ok());
     EXPECT_EQ(str(kvx::findJvmFromRegistry(RegistryRuntime::KEY)), lib);
+}
+
+TEST_F(JvmDiscoveryTest, ExpandableRegistryStringsAreExpanded) {
+    std::string lib = touch("jre\\bin\\client\\jvm.dll");
+    SavedVariable saved("KVXTEST_RT_ROOT");
+    ASSERT_TRUE(kvx::platform::setEnv("KVXTEST_RT_ROOT", root_.string().c_str()));
+    {
+        RegistryRuntime runtime("1.8", "%KVXTEST_RT_ROOT%\\jre\\bin\\client\\jvm.dll", REG_EXPAND_SZ);
+        ASSERT_TRUE(runtime.ok());
+        EXPECT_EQ(str(kvx::findJvmFromRegistry(RegistryRuntime::KEY)), lib);
+    }
+    // Stored as plain text, the same value names no file.
+    RegistryRuntime plain("1.8", "%KVXTEST_RT_ROOT%\\jre\\bin\\client\\jvm.dll", REG_SZ);
+    ASSERT_TRUE(plain.ok());
+    EXPECT_EQ(str(kvx::findJvmFromRegistry(RegistryRuntime::KEY)), "");
+    // Expanded beyond the 260 bytes of the buffer: nothing, as for any value too long.
+    ASSERT_TRUE(kvx::platform::setEnv("KVXTEST_RT_ROOT", (root_.string() + std::string(240, 'x')).c_str()));
+    RegistryRuntime tooLong("1.8", "%KVXTEST_RT_ROOT%\\jvm.dll", REG_EXPAND_SZ);
+    ASSERT_TRUE(tooLong.ok());
+    EXPECT_EQ(str(kvx::findJvmFromRegistry(RegistryRuntime::KEY)), "");
 }
 
 TEST_F(JvmDiscoveryTest, StaleRegistryRuntimeLibFindsSiblingDirectory) {
