@@ -4,13 +4,19 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "TestSupport.h"
+#include "base/Trace.h"
 #include "config/ConfigStore.h"
 #include "jre/JvmHost.h"
 #include "platform/CacheFiles.h"
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 using namespace kvx;
 namespace fs = std::filesystem;
@@ -297,6 +303,47 @@ TEST_F(CdsTest, ARebuildOfEqualLengthGetsANewArchive) {
     EXPECT_NE(valueOf(rebuilt, "-XX:ArchiveClassesAtExit="), "");
     finishClassDataSharing();
 }
+
+#ifndef _WIN32
+TEST_F(CdsTest, ACacheFolderOthersCanChangeIsNotUsed) {
+    ASSERT_FALSE(start().empty());
+    finishClassDataSharing();
+    test::SavedVariable trace("KVX_TRACE");
+    const fs::path traceFile = tree_.root() / "trace.txt";
+    platform::setEnv("KVX_TRACE", traceFile.string().c_str());
+    traceRestart();
+    auto refused = [&](const fs::path& folder) {
+        std::ifstream in(traceFile);
+        std::string line, wanted = "kvx: cds: cache folder " + folder.string() + " is not this user's alone";
+        while (std::getline(in, line)) {
+            if (line.rfind(wanted, 0) == 0) return true;
+        }
+        return false;
+    };
+    // Writable by the group, or by everyone: no sharing, and the trace says why.
+    fs::permissions(cacheDir(), fs::perms::group_write, fs::perm_options::add);
+    EXPECT_TRUE(start().empty());
+    EXPECT_TRUE(refused(cacheDir()));
+    fs::permissions(cacheDir(), fs::perms::group_write, fs::perm_options::remove);
+    fs::permissions(cacheDir().parent_path(), fs::perms::others_write, fs::perm_options::add);
+    EXPECT_TRUE(start().empty());
+    EXPECT_TRUE(refused(cacheDir().parent_path()));
+    fs::permissions(cacheDir().parent_path(), fs::perms::others_write, fs::perm_options::remove);
+    EXPECT_FALSE(start().empty());
+    finishClassDataSharing();
+    // Another user's folder, or a link to one, is not ours either.
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(cacheDir().c_str(), 65534, 65534), 0);
+        EXPECT_TRUE(start().empty());
+        ASSERT_EQ(::chown(cacheDir().c_str(), 0, 0), 0);
+    }
+    fs::rename(cacheDir(), tree_.root() / "elsewhere");
+    fs::create_directory_symlink(tree_.root() / "elsewhere", cacheDir());
+    EXPECT_TRUE(start().empty());
+    platform::unsetEnv("KVX_TRACE");
+    traceRestart();
+}
+#endif
 
 TEST(CacheFilesTest, DirectoriesFilesAndRenames) {
     test::TempDir dir("kvx-cachefiles-");

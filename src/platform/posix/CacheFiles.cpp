@@ -51,6 +51,12 @@ bool createDirectories(const char* path) {
     return ::stat(path, &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+bool isPrivateDirectory(const char* path) {
+    struct stat info {};
+    if (!path || ::lstat(path, &info) != 0 || !S_ISDIR(info.st_mode)) return false;
+    return info.st_uid == ::geteuid() && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
 bool createNewFile(const char* path) {
     if (!path) return false;
     int fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);

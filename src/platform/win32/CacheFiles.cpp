@@ -102,6 +102,11 @@ static void clearReadOnly(const char* path) {
     }
 }
 
+bool isPrivateDirectory(const char* path) {
+    DWORD attributes = path ? GetFileAttributesA(path) : INVALID_FILE_ATTRIBUTES;
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 bool removeFile(const char* path) {
     if (!path) return false;
     clearReadOnly(path);
