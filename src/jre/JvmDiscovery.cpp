@@ -77,7 +77,7 @@ void cutLastElement(AppString& path) {
 }
 
 void ensureTrailingSeparator(AppString& path) {
-    if (!isPathSeparator(path.lastChar())) path.appendChar('/');
+    if (!isPathSeparator(path.lastChar())) path.appendChar(platform::nativeSeparator());
 }
 
 // The version text a name suggests: from its first digit on ("zulu-17" is 17, "17.0.9.9" is
@@ -144,7 +144,7 @@ public:
                 if (!isDirectory || name == "." || name == "..") continue;
                 AppString candidate = directory;
                 candidate.append(name);
-                candidate.appendChar('/');
+                candidate.appendChar(platform::nativeSeparator());
                 candidate.append(libraryName);
                 if (isReadablePath(candidate.c_str()) && accept(candidate)) return candidate;
             }
@@ -384,7 +384,7 @@ void addRuntimeRoot(const AppString& root, Candidates& candidates) {
         if (!isDirectory || name == "." || name == "..") continue;
         AppString home(root);
         home.append(name);
-        home.appendChar('/');
+        home.appendChar(platform::nativeSeparator());
         candidates.add(home, AppString(), name.c_str());
     }
 }

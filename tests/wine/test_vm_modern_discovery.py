@@ -176,8 +176,8 @@ def test_dependency_planted_in_the_working_directory_never_loads(java_app, no_ja
 
 
 def test_retry_after_a_java_home_search_names_the_runtime_bin_folder(java_app, no_java_registry, builds, tmp_path):
-    # JAVA_HOME of a JDK 8 layout: discovery yields <jdk>/jre\bin\client/jvm.dll (mixed
-    # separators); the runtime's libraries sit in jre\bin.
+    # JAVA_HOME of a JDK 8 layout: discovery yields <jdk>\jre\bin\client\jvm.dll (backslashes
+    # only); the runtime's libraries sit in jre\bin.
     jdk = tmp_path / "jdk8"
     copy_file(stand_in_file(builds, "win32", "jvm-needsdep", "jvm.dll"), jdk / "jre" / "bin" / "client" / "jvm.dll")
     copy_file(stand_in_file(builds, "win32", "jvmdep.dll"), jdk / "jre" / "bin" / "jvmdep.dll")
@@ -185,7 +185,7 @@ def test_retry_after_a_java_home_search_names_the_runtime_bin_folder(java_app, n
     launch = app.launch(script=["record-env PATH", "class app/Main"], env={"JAVA_HOME": winpath(jdk)})
     launch.check_success()
     assert launch.has("dependency jvmdep"), launch.describe()
-    assert launch.starting("env PATH=")[0].endswith(";" + winpath(jdk) + "/jre\\bin\\client/.."), launch.describe()
+    assert launch.starting("env PATH=")[0].endswith(";" + winpath(jdk) + "\\jre\\bin\\client\\.."), launch.describe()
 
 
 @pytest.mark.parametrize("arch", ["win32", "win64"])
