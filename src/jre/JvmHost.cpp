@@ -180,13 +180,15 @@ LaunchError JvmHost::create(const char* path) {
     // A library planted in the working directory must not be loaded as a dependency.
     platform::removeCurrentDirectoryFromDllSearch();
 
+    // No runtime was found: there is nothing to load, and no folder to put on PATH.
+    if (!path || !*path) return LAUNCH_JRE_NOT_FOUND;
     if (!library_.load(path)) {
-        trace("load %s failed; retrying with its parent directory", path ? path : "");
+        trace("load %s failed; retrying with its parent directory", path);
         AppString parent = libraryParentDirectory(path);
         appendToPath(parent);
         platform::addLibrarySearchDirectory(parent.c_str());
         if (!library_.load(path)) {
-            trace("load %s failed again", path ? path : "");
+            trace("load %s failed again", path);
             return LAUNCH_JRE_NOT_FOUND;
         }
     }

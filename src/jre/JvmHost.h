@@ -27,7 +27,8 @@ public:
     // Passed to the runtime as its "exit" hook by create.
     void setExitHook(ExitHook hook) { exitHook_ = hook; }
     // Loads the library at `path` (retrying once with its parent directory on PATH) and
-    // creates the virtual machine. 0, or 1 not loadable, 2 no entry point, 4 creation failed.
+    // creates the virtual machine. 0, or 1 not loadable (an empty path is not tried at all),
+    // 2 no entry point, 4 creation failed.
     [[nodiscard]] LaunchError create(const char* path);
     // The running Java version into `out`: java.version, or java.vm.version where that is
     // not reported; false when it cannot be asked for.
