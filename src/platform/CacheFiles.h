@@ -39,7 +39,8 @@ uint32_t currentProcessId();
 const char* javaLauncherName();
 
 // Runs `args` (program path first) with no window and the null device as standard input,
-// output and error; waits at most `timeoutMs` (then ends it). True when it exited with 0.
+// output and error, and no other handle of this process; waits at most `timeoutMs` (then
+// ends it). True when it exited with 0.
 [[nodiscard]] bool runQuietly(const StringPool& args, uint32_t timeoutMs);
 
 }  // namespace kvx::platform
