@@ -487,7 +487,7 @@ def test_system_exit_still_removes_the_icons(java_app, wine, builds, tmp_path):
     assert [l.split()[1] + " " + l.split()[3] for l in shell_lines(result)] == [
         "ADD id=1", "ADD id=2", "DELETE id=2", "DELETE id=1"], result.describe()
     assert traced_messages(result.run) == [0, 0, 2, 2], result.run.stderr[-2000:]
-    assert result.lines.index("exit-hook 4") < result.lines.index(shell_lines(result)[2]), result.describe()
+    assert result.lines.index("runtime-exit 4") < result.lines.index(shell_lines(result)[2]), result.describe()
 
     go = tmp_path / "go"
     script = (classes(mouse_routine="quit") + icon("t1", 101, "quit")

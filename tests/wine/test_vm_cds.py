@@ -132,7 +132,7 @@ def test_the_archive_is_finished_when_java_ends_the_process_itself(java_app, cac
         assert len(written) == 1 and written[0].endswith(".jsa.tmp"), launch.describe()
         archives = [p.name for p in folder.iterdir()]
         assert len(archives) == 1 and archives[0].endswith("-4096.jsa"), (archives, launch.describe())
-        assert ("exit-hook 3" in launch.lines) == (end == "main exit 3"), launch.describe()
+        assert ("runtime-exit 3" in launch.lines) == (end == "main exit 3"), launch.describe()
         # The next start uses it; the one after a System.exit is the new one.
         options = added(app.launch(script=["class app/Main"], env={}))
         assert options[2] == "-XX:SharedArchiveFile=" + prefix + archives[0], options
