@@ -322,11 +322,21 @@ void addClassDataSharingOptions(const ConfigStore& store, const AppString& execu
     if (plan.folder.isEmpty()) return;
     if (!isPathSeparator(plan.folder.lastChar())) plan.folder.appendChar(separator);
     plan.folder.append("kvx");
+    const AppString ownFolder = plan.folder;
     plan.folder.appendChar(separator);
     plan.folder.append("cds");
     if (!platform::createDirectories(plan.folder.c_str())) {
         trace("cds: cache folder %s cannot be made; nothing added", plan.folder.c_str());
         return;
+    }
+    // Whoever else may write here could put an archive of their own in the runtime's way.
+    const AppString* const folders[] = {&ownFolder, &plan.folder};
+    for (const AppString* folder : folders) {
+        if (!platform::isPrivateDirectory(folder->c_str())) {
+            trace("cds: cache folder %s is not this user's alone (owner, link or write permission); nothing added",
+                  folder->c_str());
+            return;
+        }
     }
     plan.folder.appendChar(separator);
 

@@ -68,7 +68,7 @@ void scanInto(const AppString& directory, AppString& out, DirectoryIdList& ances
     }
 
     AppString base(directory);
-    if (!isPathSeparator(base.lastChar())) base.appendChar('/');
+    if (!isPathSeparator(base.lastChar())) base.appendChar(platform::nativeSeparator());
 
     platform::DirectoryEnumeration entries;
     if (entries.open(base.c_str())) {

@@ -77,19 +77,16 @@ void cutLastElement(AppString& path) {
 }
 
 void ensureTrailingSeparator(AppString& path) {
-    if (!isPathSeparator(path.lastChar())) path.appendChar('/');
+    if (!isPathSeparator(path.lastChar())) path.appendChar(platform::nativeSeparator());
 }
 
-// The version a name suggests: the numbers from its first digit on ("zulu-17" is 17,
-// "17.0.9.9" is 17.0, "jdk-21" is 21). False when the name holds no digit.
-bool versionFromName(const char* name, JavaVersion& version) {
+// The version text a name suggests: from its first digit on ("zulu-17" is 17, "17.0.9.9" is
+// 17.0.9.9, "jdk-21.0.2+13" is 21.0.2+13). Null when the name holds no digit.
+const char* versionInName(const char* name) {
     for (const char* p = name; p && *p; ++p) {
-        if (*p >= '0' && *p <= '9') {
-            version = parseJavaVersion(p);
-            return true;
-        }
+        if (*p >= '0' && *p <= '9') return p;
     }
-    return false;
+    return nullptr;
 }
 
 // One search: the minimum version, the report, and the checks every library passes.
@@ -147,12 +144,21 @@ public:
                 if (!isDirectory || name == "." || name == "..") continue;
                 AppString candidate = directory;
                 candidate.append(name);
-                candidate.appendChar('/');
+                candidate.appendChar(platform::nativeSeparator());
                 candidate.append(libraryName);
                 if (isReadablePath(candidate.c_str()) && accept(candidate)) return candidate;
             }
         }
-        trace("home %s: no usable %s", home.c_str(), libraryName);
+        if (traceEnabled()) {
+            AppString looked;
+            for (int32_t s = 0; s < platform::javaHomeSuffixCount(); ++s) {
+                if (s > 0) looked.append(", ");
+                looked.append(base.c_str());
+                looked.append(platform::javaHomeSuffix(s));
+            }
+            trace("home %s: no usable %s (looked in %s and one level below each)", home.c_str(), libraryName,
+                  looked.c_str());
+        }
         return AppString();
     }
 
@@ -201,19 +207,22 @@ private:
 // The runtimes one method found, to be tried highest version first.
 class Candidates {
 public:
-    // `home` or `library` may be empty. Without a known version the candidate ranks below
-    // every known one and is not held back by the minimum (the check after start-up still is).
+    // `home` or `library` may be empty. The version is the home's `release` file's, else the one
+    // `versionName` suggests. Without a known version the candidate ranks below every known one
+    // and is not held back by the minimum (the check after start-up still is).
     void add(const AppString& home, const AppString& library, const char* versionName) {
         Entry entry;
         entry.textIndex = texts_.count();
-        AppString release = home.isEmpty() ? AppString() : readReleaseVersion(home);
-        if (!release.isEmpty()) {
-            entry.known = true;
-            entry.version = parseJavaVersion(release.c_str());
-        } else {
-            entry.known = versionName && versionFromName(versionName, entry.version);
+        AppString versionText = home.isEmpty() ? AppString() : readReleaseRuntimeVersion(home);
+        if (versionText.isEmpty()) versionText = versionInName(versionName);
+        entry.known = !versionText.isEmpty();
+        if (entry.known) {
+            // The minimum compares the first two numbers, as the check after start-up does; the
+            // rank takes the whole version, so that 17.0.12 beats 17.0.2.
+            entry.version = parseJavaVersion(versionText.c_str());
+            entry.rank = parseRuntimeVersion(versionText.c_str());
         }
-        if (!texts_.add(home.c_str()) || !texts_.add(library.c_str())) return;
+        if (!texts_.add(home.c_str()) || !texts_.add(library.c_str()) || !texts_.add(versionText.c_str())) return;
         entries_.appendElements(&entry, 1);
     }
 
@@ -235,6 +244,7 @@ public:
             const Entry& entry = order.data()[i];
             AppString home(texts_.entry(entry.textIndex));
             AppString library(texts_.entry(entry.textIndex + 1));
+            const char* versionText = texts_.entry(entry.textIndex + 2);
             const char* name = home.isEmpty() ? library.c_str() : home.c_str();
             if (entry.known && search.hasMinimum() && isJavaVersionBelow(entry.version, search.minimum())) {
                 trace("candidate %s: rejected, too old (%d.%d, minjre %d.%d)", name, entry.version.major,
@@ -242,7 +252,7 @@ public:
                 search.noteTooOld(home, library);
                 continue;
             }
-            if (entry.known) trace("candidate %s: version %d.%d", name, entry.version.major, entry.version.minor);
+            if (entry.known) trace("candidate %s: version %s", name, versionText);
             AppString found = search.resolve(home, library);
             if (!found.isEmpty()) return found;
         }
@@ -251,19 +261,31 @@ public:
 
 private:
     struct Entry {
-        int32_t textIndex = 0;  // home at textIndex, library at textIndex + 1
+        int32_t textIndex = 0;  // home at textIndex, library at + 1, version text at + 2
         JavaVersion version;
+        RuntimeVersion rank;
         bool known = false;
     };
 
     static bool ranksAbove(const Entry& a, const Entry& b) {
         if (a.known != b.known) return a.known;
-        return a.known && isJavaVersionBelow(b.version, a.version);
+        return a.known && compareRuntimeVersions(a.rank, b.rank) > 0;
     }
 
     StringPool texts_;
     GrowBuffer<Entry> entries_;
 };
+
+// What a key names, leaving out the value it does not have.
+void traceRegistryRuntime(platform::RegistryHive hive, const AppString& path, const AppString& library,
+                          const AppString& home) {
+    if (!traceEnabled()) return;
+    AppString named;
+    if (!library.isEmpty()) named.format("library %s", library.c_str());
+    if (!library.isEmpty() && !home.isEmpty()) named.append(", ");
+    if (!home.isEmpty()) named.append(("home " + home).c_str());
+    trace("registry %s\\%s: %s", hiveName(hive), path.c_str(), named.c_str());
+}
 
 // One version sub-key of a JavaSoft key: its RuntimeLib and JavaHome.
 void addJavaSoftVersion(platform::RegistryHive hive, const AppString& keyPath, const AppString& version,
@@ -273,14 +295,19 @@ void addJavaSoftVersion(platform::RegistryHive hive, const AppString& keyPath, c
     path.appendChar('\\');
     path.append(version);
     platform::RegistryKey key;
-    if (!key.open(hive, path.c_str())) return;
+    if (!key.open(hive, path.c_str())) {
+        trace("registry %s\\%s: missing", hiveName(hive), path.c_str());
+        return;
+    }
     AppString library;
     AppString home;
     if (key.readString(LIBRARY_VALUE, buffer, REGISTRY_VALUE_BUFFER)) library = buffer;
     if (key.readString("JavaHome", buffer, REGISTRY_VALUE_BUFFER)) home = buffer;
-    if (library.isEmpty() && home.isEmpty()) return;
-    trace("registry %s\\%s: RuntimeLib \"%s\", JavaHome \"%s\"", hiveName(hive), path.c_str(), library.c_str(),
-          home.c_str());
+    if (library.isEmpty() && home.isEmpty()) {
+        trace("registry %s\\%s: no RuntimeLib or JavaHome", hiveName(hive), path.c_str());
+        return;
+    }
+    traceRegistryRuntime(hive, path, library, home);
     candidates.add(home, library, version.c_str());
 }
 
@@ -290,7 +317,11 @@ void walkVendorKey(platform::RegistryHive hive, const AppString& path, const App
                    int32_t& budget, Candidates& candidates) {
     if (--budget < 0) return;
     platform::RegistryKey key;
-    if (!key.open(hive, path.c_str())) return;
+    if (!key.open(hive, path.c_str())) {
+        if (depth == 0) trace("registry %s\\%s: missing", hiveName(hive), path.c_str());
+        return;
+    }
+    if (depth == 0) trace("registry %s\\%s: walking its sub-keys", hiveName(hive), path.c_str());
     char buffer[REGISTRY_VALUE_BUFFER];
     AppString library;
     if (key.readString(LIBRARY_VALUE, buffer, REGISTRY_VALUE_BUFFER)) library = buffer;
@@ -302,8 +333,7 @@ void walkVendorKey(platform::RegistryHive hive, const AppString& path, const App
         }
     }
     if (!library.isEmpty() || !home.isEmpty()) {
-        trace("registry %s\\%s: home \"%s\", library \"%s\"", hiveName(hive), path.c_str(), home.c_str(),
-              library.c_str());
+        traceRegistryRuntime(hive, path, library, home);
         candidates.add(home, library, versionName.c_str());
     }
     if (depth >= VENDOR_KEY_DEPTH) return;
@@ -312,8 +342,7 @@ void walkVendorKey(platform::RegistryHive hive, const AppString& path, const App
         AppString child(path);
         child.appendChar('\\');
         child.append(name);
-        JavaVersion ignored;
-        const AppString& childVersion = versionName.isEmpty() && versionFromName(name.c_str(), ignored) ? name : versionName;
+        const AppString& childVersion = versionName.isEmpty() && versionInName(name.c_str()) ? name : versionName;
         walkVendorKey(hive, child, childVersion, depth + 1, budget, candidates);
         if (budget < 0) return;
     }
@@ -321,7 +350,10 @@ void walkVendorKey(platform::RegistryHive hive, const AppString& path, const App
 
 AppString findJvmFromConfigured(const ConfigStore& store, Search& search) {
     AppString value = expandEnvRefs(store.get(AppString("jvmdll")));
-    if (value.isEmpty()) return AppString();
+    if (value.isEmpty()) {
+        trace("jvmdll: not set");
+        return AppString();
+    }
     AppString path = resolveBesideExecutable(value);
     if (!isReadablePath(path.c_str())) {
         trace("candidate %s: rejected, %s", path.c_str(), platform::pathExists(path.c_str()) ? "unreadable" : "missing");
@@ -334,7 +366,10 @@ AppString findJvmFromEnvironmentWith(Search& search) {
     static const char* const VARIABLES[] = {"JRE_HOME", "JAVA_HOME"};
     for (const char* name : VARIABLES) {
         AppString home;
-        if (!platform::getEnv(name, home) || home.isEmpty()) continue;
+        if (!platform::getEnv(name, home) || home.isEmpty()) {
+            trace("%s: not set", name);
+            continue;
+        }
         trace("%s: %s", name, home.c_str());
         AppString found = search.searchHome(home);
         if (!found.isEmpty()) return found;
@@ -347,7 +382,11 @@ AppString findBundledWith(Search& search) {
     for (int32_t i = 0; i < platform::bundledRuntimeFolderCount(); ++i) {
         AppString home = executableDir();
         home.append(platform::bundledRuntimeFolder(i));
-        if (!isReadablePath(home.c_str())) continue;
+        if (!isReadablePath(home.c_str())) {
+            trace("folder %s: missing", home.c_str());
+            continue;
+        }
+        trace("folder %s: found", home.c_str());
         candidates.add(home, AppString(), nullptr);
     }
     return candidates.best(search);
@@ -359,7 +398,10 @@ AppString findJavaSoftModernWith(Search& search) {
     for (platform::RegistryHive hive : HIVES) {
         for (const char* keyPath : JAVASOFT_MODERN_KEYS) {
             platform::RegistryKey key;
-            if (!key.open(hive, keyPath)) continue;
+            if (!key.open(hive, keyPath)) {
+                trace("registry %s\\%s: missing", hiveName(hive), keyPath);
+                continue;
+            }
             AppString current;
             if (key.readString("CurrentVersion", buffer, REGISTRY_VALUE_BUFFER)) current = buffer;
             // CurrentVersion first, so that among equal versions the one it names wins.
@@ -376,14 +418,18 @@ AppString findJavaSoftModernWith(Search& search) {
 // Every sub-directory of `root` (ending in a separator) as a candidate home.
 void addRuntimeRoot(const AppString& root, Candidates& candidates) {
     platform::DirectoryEnumeration entries;
-    if (!entries.open(root.c_str())) return;
+    if (!entries.open(root.c_str())) {
+        trace("folder %s: missing", root.c_str());
+        return;
+    }
+    trace("folder %s: each sub-folder is a candidate", root.c_str());
     AppString name;
     bool isDirectory = false;
     while (entries.next(name, isDirectory)) {
         if (!isDirectory || name == "." || name == "..") continue;
         AppString home(root);
         home.append(name);
-        home.appendChar('/');
+        home.appendChar(platform::nativeSeparator());
         candidates.add(home, AppString(), name.c_str());
     }
 }
@@ -410,19 +456,31 @@ AppString findJvmFromRegistryKey(const char* key, Search& search) {
     char buffer[REGISTRY_VALUE_BUFFER];
 
     platform::RegistryKey runtimeKey;
-    if (!runtimeKey.openLocalMachine(key)) return AppString();
+    if (!runtimeKey.openLocalMachine(key)) {
+        trace("registry HKLM\\%s: missing", key);
+        return AppString();
+    }
     bool haveVersion = runtimeKey.readString("CurrentVersion", buffer, REGISTRY_VALUE_BUFFER);
     runtimeKey.close();
-    if (!haveVersion) return AppString();
+    if (!haveVersion) {
+        trace("registry HKLM\\%s: no CurrentVersion", key);
+        return AppString();
+    }
 
     AppString versionKeyPath(key);
     versionKeyPath.appendChar('\\');
     versionKeyPath.append(buffer);
     platform::RegistryKey versionKey;
-    if (!versionKey.openLocalMachine(versionKeyPath.c_str())) return AppString();
+    if (!versionKey.openLocalMachine(versionKeyPath.c_str())) {
+        trace("registry HKLM\\%s: missing", versionKeyPath.c_str());
+        return AppString();
+    }
     bool haveLibrary = versionKey.readString(LIBRARY_VALUE, buffer, REGISTRY_VALUE_BUFFER);
     versionKey.close();
-    if (!haveLibrary) return AppString();
+    if (!haveLibrary) {
+        trace("registry HKLM\\%s: no RuntimeLib", versionKeyPath.c_str());
+        return AppString();
+    }
 
     AppString library(buffer);
     trace("registry HKLM\\%s: RuntimeLib \"%s\"", versionKeyPath.c_str(), library.c_str());
@@ -439,7 +497,10 @@ AppString findJvmFromJavaSoft(Search& search) {
     AppString found = findJvmFromRegistryKey(JAVASOFT_KEY, search);
     if (!found.isEmpty()) return found;
     AppString home = platform::systemJavaHome();
-    if (home.isEmpty()) return AppString();
+    if (home.isEmpty()) {
+        trace("system runtime: none");
+        return AppString();
+    }
     trace("system runtime: %s", home.c_str());
     return search.searchHome(home);
 }

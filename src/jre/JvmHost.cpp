@@ -1,5 +1,6 @@
 #include "jre/JvmHost.h"
 
+#include <atomic>
 #include <cstdint>
 
 #include "base/AppWideString.h"
@@ -34,6 +35,14 @@ typedef jint(JNICALL* CreateJavaVmFunction)(JavaVM** vm, void** env, void* args)
 static_assert(sizeof(jchar) == sizeof(uint16_t), "Java strings are UTF-16 units");
 
 JvmHost* currentHost = nullptr;
+
+// The hook of the live virtual machine; taken once, by whichever end comes first.
+std::atomic<JvmHost::ExitHook> armedExitHook{nullptr};
+
+void runArmedExitHook() {
+    JvmHost::ExitHook hook = armedExitHook.exchange(nullptr);
+    if (hook) hook(-1);
+}
 
 // A JNI local reference, deleted when the scope ends. The main thread is attached for the
 // whole life of the VM and never returns to Java, so nothing else would ever free it.
@@ -180,13 +189,15 @@ LaunchError JvmHost::create(const char* path) {
     // A library planted in the working directory must not be loaded as a dependency.
     platform::removeCurrentDirectoryFromDllSearch();
 
+    // No runtime was found: there is nothing to load, and no folder to put on PATH.
+    if (!path || !*path) return LAUNCH_JRE_NOT_FOUND;
     if (!library_.load(path)) {
-        trace("load %s failed; retrying with its parent directory", path ? path : "");
+        trace("load %s failed; retrying with its parent directory", path);
         AppString parent = libraryParentDirectory(path);
         appendToPath(parent);
         platform::addLibrarySearchDirectory(parent.c_str());
         if (!library_.load(path)) {
-            trace("load %s failed again", path ? path : "");
+            trace("load %s failed again", path);
             return LAUNCH_JRE_NOT_FOUND;
         }
     }
@@ -197,13 +208,11 @@ LaunchError JvmHost::create(const char* path) {
         return LAUNCH_JRE_NOT_VALID;
     }
 
-    // The array points into the option list's own buffer; it lives for this call only. The
-    // exit hook, when set, follows the options.
+    // The array points into the option list's own buffer; it lives for this call only.
     const int32_t count = options_.count();
-    const int32_t total = count + (exitHook_ ? 1 : 0);
     GrowBuffer<JavaVMOption> optionArray;
-    optionArray.setLength(total);
-    if (optionArray.length() != total) {
+    optionArray.setLength(count);
+    if (optionArray.length() != count) {
         // Out of memory before the call: a VM without some of its options must not start.
         options_.release();
         return LAUNCH_VM_CREATE_FAILED;
@@ -213,15 +222,10 @@ LaunchError JvmHost::create(const char* path) {
         optionArray.data()[i].extraInfo = nullptr;
         trace("option %s", options_.entry(i));
     }
-    if (exitHook_) {
-        static char exitHookName[] = "exit";
-        optionArray.data()[count].optionString = exitHookName;
-        optionArray.data()[count].extraInfo = reinterpret_cast<void*>(exitHook_);
-    }
 
     JavaVMInitArgs initArgs;
     initArgs.version = REQUESTED_JNI_VERSION;
-    initArgs.nOptions = total;
+    initArgs.nOptions = count;
     initArgs.options = optionArray.data();
     initArgs.ignoreUnrecognized = JNI_TRUE;
 
@@ -233,6 +237,13 @@ LaunchError JvmHost::create(const char* path) {
         vm_ = nullptr;
         env_ = nullptr;
         return LAUNCH_VM_CREATE_FAILED;
+    }
+    if (exitHook_) {
+        // The runtime's C library is loaded now. Registered once per process; unload disarms.
+        static bool registered = false;
+        armedExitHook.store(exitHook_);
+        if (!registered) registered = platform::runWhenRuntimeExits(runArmedExitHook);
+        if (!registered) trace("no C library of the runtime found: nothing runs if Java ends the process");
     }
     return LAUNCH_OK;
 }
@@ -293,6 +304,8 @@ LaunchError JvmHost::runMain(const char* className, int argCount, const char* co
 }
 
 void JvmHost::unload() {
+    // Past this point the process ends through this program, which does that work itself.
+    armedExitHook.store(nullptr);
     if (vm_) {
         vm_->DetachCurrentThread();
         vm_->DestroyJavaVM();

@@ -19,15 +19,19 @@ public:
     JvmHost(const JvmHost&) = delete;
     JvmHost& operator=(const JvmHost&) = delete;
 
-    // Called by the runtime when Java ends the process (System.exit, Runtime.halt), on the
-    // runtime's own thread after its shutdown work; the process ends when it returns.
+    // Runs when Java ends the process itself (System.exit, Runtime.halt), on the runtime's
+    // thread after its shutdown work; the process ends when it returns. The code is the exit
+    // code where the runtime tells it, else -1. Never after unload.
     using ExitHook = void(JNICALL*)(jint code);
 
     void addOption(const char* text);
-    // Passed to the runtime as its "exit" hook by create.
+    // Armed by create through the runtime's C library, not as a VM option: an "exit" option
+    // would show among the application's input arguments (RuntimeMXBean), and applications
+    // that restart themselves with them would pass it on to `java`.
     void setExitHook(ExitHook hook) { exitHook_ = hook; }
     // Loads the library at `path` (retrying once with its parent directory on PATH) and
-    // creates the virtual machine. 0, or 1 not loadable, 2 no entry point, 4 creation failed.
+    // creates the virtual machine. 0, or 1 not loadable (an empty path is not tried at all),
+    // 2 no entry point, 4 creation failed.
     [[nodiscard]] LaunchError create(const char* path);
     // The running Java version into `out`: java.version, or java.vm.version where that is
     // not reported; false when it cannot be asked for.

@@ -22,6 +22,10 @@ struct FileStamp {
 
 // Creates `path` and its missing parents; true when it is a directory afterwards.
 [[nodiscard]] bool createDirectories(const char* path);
+// True when `path` is a folder that no other user can change: on Linux a real folder (not a
+// link) owned by this user and writable by no group or other; on Windows any folder (the
+// per-user profile's permissions keep it private).
+[[nodiscard]] bool isPrivateDirectory(const char* path);
 // Creates a new empty file; false when it exists already or cannot be created.
 [[nodiscard]] bool createNewFile(const char* path);
 bool removeFile(const char* path);
@@ -35,7 +39,8 @@ uint32_t currentProcessId();
 const char* javaLauncherName();
 
 // Runs `args` (program path first) with no window and the null device as standard input,
-// output and error; waits at most `timeoutMs` (then ends it). True when it exited with 0.
+// output and error, and no other handle of this process; waits at most `timeoutMs` (then
+// ends it). True when it exited with 0.
 [[nodiscard]] bool runQuietly(const StringPool& args, uint32_t timeoutMs);
 
 }  // namespace kvx::platform

@@ -43,4 +43,11 @@ const char* bundledRuntimeFolder(int32_t i);
 int32_t installedRuntimeRootCount();
 AppString installedRuntimeRoot(int32_t i);
 
+// Arranges for `handler` to run when the runtime ends the process itself (System.exit,
+// Runtime.halt), after its own shutdown work (the class-data archive is written by then):
+// through the exit handlers of the runtime's C library, which it calls last. Linux: the one C
+// library of the process. Windows: the runtime's own (ucrtbase, or an msvcr*.dll), which is
+// not this program's. False when no such library is loaded.
+[[nodiscard]] bool runWhenRuntimeExits(void (*handler)());
+
 }  // namespace kvx::platform

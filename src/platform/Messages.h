@@ -16,7 +16,8 @@ struct StringBlock {
 bool findStringBlock(uint32_t blockId, StringBlock& block);
 
 // Shows `text` with `caption` to the user and returns when it has been dismissed.
-// Windows: a message box MB_OK | MB_ICONWARNING owned by `owner` (may be null).
+// Windows: a message box MB_OK | MB_ICONWARNING owned by `owner` (may be null); a console
+// program (kvxc.exe) writes the text to standard error first, as one line.
 // Linux: one line on standard error.
 void showWarning(const char* text, const char* caption, void* owner);
 

@@ -22,8 +22,9 @@ public:
     [[nodiscard]] bool openLocalMachine(const char* path);
     // Opens `path` under `hive` with KEY_READ.
     [[nodiscard]] bool open(RegistryHive hive, const char* path);
-    // Reads a value into `buffer` of `bufferSize` bytes (terminator included); the type is
-    // ignored. False when missing or longer than the buffer. The text is zero-terminated.
+    // Reads a value into `buffer` of `bufferSize` bytes (terminator included); a REG_EXPAND_SZ
+    // value comes with its %NAME% references expanded, any other type as stored. False when
+    // missing or longer than the buffer (expanded). The text is zero-terminated.
     [[nodiscard]] bool readString(const char* name, char* buffer, uint32_t bufferSize) const;
     // The name of sub-key `index` (0, 1, ...); false past the last one.
     [[nodiscard]] bool subkeyName(uint32_t index, AppString& name) const;

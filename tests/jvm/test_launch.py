@@ -32,6 +32,17 @@ def test_launcher_properties_and_class_path_begin_with_the_executable(pack, run,
     assert values["user.dir"] == str(other)
 
 
+def test_the_input_arguments_hold_only_what_the_configuration_gives(pack, run, tmp_path):
+    """Applications that restart themselves pass their input arguments on to `java`: none of
+    the launcher's own may be among them, and System.exit still ends with its code."""
+    exe = pack(main="app.InputArgs", option=["-Xmx64m"], property=["x=1"])
+    result = run(exe, "7")
+    assert result.returncode == 7, result.stderr
+    inputs = [l[len("input="):] for l in result.stdout.splitlines() if l.startswith("input=")]
+    assert inputs == ["-Xmx64m", "-Dx=1", "-Dkvx.app.path=" + exe, "-Dapplication.home=" + str(tmp_path) + "/"], \
+        result.stdout
+
+
 def test_options_and_properties_reach_the_runtime(pack, run):
     exe = pack(option=["-Xmx64m", "-Xss2m"], property=["x=1", "a.b=c=d"])
     values = properties(run(exe).stdout)

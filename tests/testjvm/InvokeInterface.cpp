@@ -270,6 +270,8 @@ extern "C" jint JNICALL testjvm_CreateJavaVM(JavaVM** pvm, void** penv, void* ar
 
     vm.options = options;
     vm.exitHook = exitHook;
+    // Its own C library, as a real runtime's imports load it (the launcher's is msvcrt.dll).
+    LoadLibraryA("ucrtbase.dll");
     for (const std::string& o : options) {
         if (o.rfind("-D", 0) == 0) testjvm::addProperty(vm, o);
     }

@@ -100,12 +100,25 @@ struct ExitHookCall {
     jint code;
 };
 
+// As a real runtime ends the process: through exit() of its own C library (ucrtbase, as for
+// JDK 9 and later), whose exit handlers run first; the launcher's C library is another one.
+[[noreturn]] void exitThroughRuntimeLibrary(jint code) {
+    EventLog::instance().linef("runtime-exit %ld", static_cast<long>(code));
+    using ExitFunction = void(__cdecl*)(int);
+    HMODULE crt = LoadLibraryA("ucrtbase.dll");
+    auto crtExit = crt ? reinterpret_cast<ExitFunction>(reinterpret_cast<void*>(GetProcAddress(crt, "exit"))) : nullptr;
+    if (crtExit) crtExit(static_cast<int>(code));
+    ExitProcess(static_cast<UINT>(code));
+}
+
 DWORD WINAPI vmThreadExit(void* param) {
     auto* call = static_cast<ExitHookCall*>(param);
-    EventLog::instance().linef("exit-hook %ld", static_cast<long>(call->code));
-    call->hook(call->code);
-    EventLog::instance().line("exit-hook-returned");
-    ExitProcess(static_cast<UINT>(call->code));
+    if (call->hook) {
+        EventLog::instance().linef("exit-hook %ld", static_cast<long>(call->code));
+        call->hook(call->code);
+        EventLog::instance().line("exit-hook-returned");
+    }
+    exitThroughRuntimeLibrary(call->code);
 }
 
 }  // namespace
@@ -141,13 +154,11 @@ void systemExit(Vm& vm, long code) {
     vm.beginEnding();
     vm.exiting.store(true);
     writeArchiveAtEnd(vm);
-    if (vm.exitHook) {
-        static ExitHookCall call;
-        call = {vm.exitHook, static_cast<jint>(code)};
-        HANDLE thread = CreateThread(nullptr, 0, vmThreadExit, &call, 0, nullptr);
-        if (thread) {
-            WaitForSingleObject(thread, INFINITE);  // the VM thread ends the process
-        }
+    static ExitHookCall call;
+    call = {vm.exitHook, static_cast<jint>(code)};
+    HANDLE thread = CreateThread(nullptr, 0, vmThreadExit, &call, 0, nullptr);
+    if (thread) {
+        WaitForSingleObject(thread, INFINITE);  // the VM thread ends the process
     }
     ExitProcess(static_cast<UINT>(code));
 }

@@ -2,14 +2,26 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "TestSupport.h"
+#include "base/Trace.h"
 #include "config/ConfigStore.h"
 #include "jre/JvmHost.h"
 #include "platform/CacheFiles.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 using namespace kvx;
 namespace fs = std::filesystem;
@@ -280,6 +292,64 @@ TEST_F(CdsTest, NothingIsAddedWhenOffOrTheConfigurationTookChargeOrNoFolderCanBe
     EXPECT_TRUE(start().empty());
 }
 
+TEST_F(CdsTest, ARebuildOfEqualLengthGetsANewArchive) {
+    std::string writing = valueOf(start(), "-XX:ArchiveClassesAtExit=");
+    runtimeWrites(writing, 4096);
+    finishClassDataSharing();
+    std::vector<std::string> files = filesIn(cacheDir());
+    ASSERT_EQ(files.size(), 1u);
+    ASSERT_EQ(valueOf(start(), "-XX:SharedArchiveFile="), (cacheDir() / files[0]).string());
+    // The same length, other bytes, a later time: only the time tells the rebuild apart.
+    tree_.touch("app/app.exe", "launcher and ARCHIVE");
+    fs::last_write_time(exe_, fs::last_write_time(exe_) + std::chrono::seconds(5));
+    ASSERT_EQ(fs::file_size(exe_), std::string("launcher and archive").size());
+    std::vector<std::string> rebuilt = start();
+    EXPECT_EQ(valueOf(rebuilt, "-XX:SharedArchiveFile="), "") << "the old archive was handed to a rebuilt executable";
+    EXPECT_NE(valueOf(rebuilt, "-XX:ArchiveClassesAtExit="), "");
+    finishClassDataSharing();
+}
+
+#ifndef _WIN32
+TEST_F(CdsTest, ACacheFolderOthersCanChangeIsNotUsed) {
+    ASSERT_FALSE(start().empty());
+    finishClassDataSharing();
+    test::SavedVariable trace("KVX_TRACE");
+    const fs::path traceFile = tree_.root() / "trace.txt";
+    platform::setEnv("KVX_TRACE", traceFile.string().c_str());
+    traceRestart();
+    auto refused = [&](const fs::path& folder) {
+        std::ifstream in(traceFile);
+        std::string line, wanted = "kvx: cds: cache folder " + folder.string() + " is not this user's alone";
+        while (std::getline(in, line)) {
+            if (line.rfind(wanted, 0) == 0) return true;
+        }
+        return false;
+    };
+    // Writable by the group, or by everyone: no sharing, and the trace says why.
+    fs::permissions(cacheDir(), fs::perms::group_write, fs::perm_options::add);
+    EXPECT_TRUE(start().empty());
+    EXPECT_TRUE(refused(cacheDir()));
+    fs::permissions(cacheDir(), fs::perms::group_write, fs::perm_options::remove);
+    fs::permissions(cacheDir().parent_path(), fs::perms::others_write, fs::perm_options::add);
+    EXPECT_TRUE(start().empty());
+    EXPECT_TRUE(refused(cacheDir().parent_path()));
+    fs::permissions(cacheDir().parent_path(), fs::perms::others_write, fs::perm_options::remove);
+    EXPECT_FALSE(start().empty());
+    finishClassDataSharing();
+    // Another user's folder, or a link to one, is not ours either.
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(cacheDir().c_str(), 65534, 65534), 0);
+        EXPECT_TRUE(start().empty());
+        ASSERT_EQ(::chown(cacheDir().c_str(), 0, 0), 0);
+    }
+    fs::rename(cacheDir(), tree_.root() / "elsewhere");
+    fs::create_directory_symlink(tree_.root() / "elsewhere", cacheDir());
+    EXPECT_TRUE(start().empty());
+    platform::unsetEnv("KVX_TRACE");
+    traceRestart();
+}
+#endif
+
 TEST(CacheFilesTest, DirectoriesFilesAndRenames) {
     test::TempDir dir("kvx-cachefiles-");
     const std::string nested = dir / "a" + platform::nativeSeparator() + "b" + platform::nativeSeparator() + "c";
@@ -321,6 +391,21 @@ TEST(CacheFilesTest, QuietProcessesReportTheirEndAndAreStoppedAtTheLimit) {
     EXPECT_FALSE(run({"/bin/sleep", "30"}, 200));
 }
 
+TEST(CacheFilesTest, QuietProcessesGetNoDescriptorOfOurs) {
+    test::TempDir dir("kvx-inherit-");
+    dir.write("held", "held open by the application");
+    int held = ::open((dir / "held").c_str(), O_RDONLY);  // inheritable, as many applications' files are
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::dup2(held, 47), 47);
+    ::close(held);
+    // The probe can tell: a child that inherits everything sees descriptor 47.
+    EXPECT_EQ(std::system("test -e /proc/$$/fd/47"), 0);
+    StringPool args;
+    for (const char* a : {"/bin/sh", "-c", "test ! -e /proc/$$/fd/47"}) args.add(a);
+    EXPECT_TRUE(platform::runQuietly(args, 10000)) << "descriptor 47 reached the quiet process";
+    ::close(47);
+}
+
 TEST(CacheFilesTest, CacheFolderFollowsXdgThenHome) {
     test::SavedVariable xdg("XDG_CACHE_HOME");
     test::SavedVariable home("HOME");
@@ -356,3 +441,57 @@ TEST_F(CdsTest, AChangedClassPathJarGetsANewArchive) {
     EXPECT_FALSE(valueOf(start("cds auto\r\n", configured), "-XX:ArchiveClassesAtExit=").empty());
     EXPECT_FALSE(valueOf(start("cds auto\r\n", {"-Djava.class.path=" + exe_}), "-XX:ArchiveClassesAtExit=").empty());
 }
+
+#ifdef _WIN32
+namespace {
+constexpr const char* PROBE_VARIABLE = "KVXTEST_PROBE_HANDLE";
+constexpr const char* PROBE_TEXT = "held open by the application";
+}  // namespace
+
+// Started as a child by the next test: fails when the handle it is told of reads as the file
+// the parent holds, that is, when the handle was inherited.
+TEST(CacheFilesTest, DISABLED_InheritedHandleProbe) {
+    const char* value = std::getenv(PROBE_VARIABLE);
+    ASSERT_NE(value, nullptr);
+    HANDLE handle = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(std::strtoull(value, nullptr, 10)));
+    char buffer[64] = {};
+    DWORD got = 0;
+    const bool inherited = SetFilePointer(handle, 0, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER &&
+                           ReadFile(handle, buffer, sizeof buffer - 1, &got, nullptr) &&
+                           std::string(buffer, got) == PROBE_TEXT;
+    EXPECT_FALSE(inherited);
+}
+
+TEST(CacheFilesTest, QuietProcessesInheritNoHandleOfOurs) {
+    test::TempDir dir("kvx-inherit-");
+    dir.write("held", PROBE_TEXT);
+    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    HANDLE held = CreateFileA((dir / "held").c_str(), GENERIC_READ, FILE_SHARE_READ, &inheritable, OPEN_EXISTING, 0,
+                              nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    test::SavedVariable saved(PROBE_VARIABLE);
+    ASSERT_TRUE(platform::setEnv(PROBE_VARIABLE, std::to_string(reinterpret_cast<uintptr_t>(held)).c_str()));
+    char self[MAX_PATH] = {};
+    ASSERT_GT(GetModuleFileNameA(nullptr, self, MAX_PATH), 0u);
+    const char* filter = "--gtest_filter=CacheFilesTest.DISABLED_InheritedHandleProbe";
+
+    // The probe can tell: a child that inherits every inheritable handle sees the file.
+    std::string line = std::string("\"") + self + "\" --gtest_also_run_disabled_tests " + filter;
+    STARTUPINFOA startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    ASSERT_TRUE(CreateProcessA(self, line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
+                               &startup, &info));
+    WaitForSingleObject(info.hProcess, 60000);
+    DWORD code = 0;
+    GetExitCodeProcess(info.hProcess, &code);
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    EXPECT_EQ(code, 1u) << "the probe did not see a handle it inherited";
+
+    StringPool args;
+    for (const char* a : {static_cast<const char*>(self), "--gtest_also_run_disabled_tests", filter}) args.add(a);
+    EXPECT_TRUE(platform::runQuietly(args, 60000)) << "the file's handle reached the quiet process";
+    CloseHandle(held);
+}
+#endif

@@ -23,6 +23,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// `path` with every "/" as the native separator: the separators the scan itself joins with.
+std::string native(std::string path) {
+    for (char& c : path) {
+        if (c == '/') c = kvx::platform::nativeSeparator();
+    }
+    return path;
+}
+
 std::string str(const AppString& s) { return s.c_str(); }
 
 const char SEP = kvx::platform::classPathSeparator();
@@ -146,7 +154,8 @@ TEST_F(ClassPathTest, EnvironmentVariablesAddTheirNonEmptyEntries) {
     unsetVariable("CLASSPATH");
     ASSERT_TRUE(kvx::platform::setEnv("CLASS_PATH", "/cp2"));
     touch("app/lib/l.jar");
-    EXPECT_EQ(classPath("libs lib\nclasspath /c.jar"), joined({module_, "/c.jar", "/cp2", appDir_ + "lib/l.jar"}));
+    EXPECT_EQ(classPath("libs lib\nclasspath /c.jar"),
+              joined({module_, "/c.jar", "/cp2", appDir_ + native("lib/l.jar")}));
 }
 
 TEST_F(ClassPathTest, LibraryScanTakesArchivesAtEveryDepthAndNothingElse) {
@@ -161,14 +170,17 @@ TEST_F(ClassPathTest, LibraryScanTakesArchivesAtEveryDepthAndNothingElse) {
     fs::create_directories(root_ / "app/lib/empty");
 
     std::vector<std::string> found = libsArchives("libs lib\n");
-    const std::string lib = appDir_ + "lib/";
-    EXPECT_EQ(sorted(found), sorted({lib + "x.jar", lib + "b.tar.JAR", lib + "ext/y.ZIP", lib + "ext/z.jar",
-                                     lib + "ext/deeper/d.Zip", lib + "dir.jar/inner.zip"}));
+    const std::string lib = appDir_ + native("lib/");
+    EXPECT_EQ(sorted(found), sorted({lib + "x.jar", lib + "b.tar.JAR", lib + native("ext/y.ZIP"),
+                                     lib + native("ext/z.jar"), lib + native("ext/deeper/d.Zip"),
+                                     lib + native("dir.jar/inner.zip")}));
 
     // A sub-directory's archives stand together, where the sub-directory was met.
     auto at = [&](const std::string& entry) { return std::find(found.begin(), found.end(), entry) - found.begin(); };
-    auto extFirst = std::min({at(lib + "ext/y.ZIP"), at(lib + "ext/z.jar"), at(lib + "ext/deeper/d.Zip")});
-    auto extLast = std::max({at(lib + "ext/y.ZIP"), at(lib + "ext/z.jar"), at(lib + "ext/deeper/d.Zip")});
+    const auto y = at(lib + native("ext/y.ZIP")), z = at(lib + native("ext/z.jar"));
+    const auto d = at(lib + native("ext/deeper/d.Zip"));
+    auto extFirst = std::min({y, z, d});
+    auto extLast = std::max({y, z, d});
     EXPECT_EQ(extLast - extFirst, 2);
 }
 
@@ -180,14 +192,14 @@ TEST_F(ClassPathTest, LibsValuesResolveExpandAndRepeat) {
     ASSERT_TRUE(kvx::platform::setEnv("KVXTEST_LIBS_DIR", (root_ / "start" / "slib").string().c_str()));
 
     // An empty value is the executable's own directory, which ends in its separator already.
-    EXPECT_EQ(sorted(libsArchives("libs\n")), sorted({appDir_ + "top.jar", appDir_ + "sub/s.zip"}));
+    EXPECT_EQ(sorted(libsArchives("libs\n")), sorted({appDir_ + "top.jar", appDir_ + native("sub/s.zip")}));
     // Never relative to the start-up directory, even when only there.
     EXPECT_TRUE(libsArchives("libs slib\n").empty());
     EXPECT_EQ(libsArchives("libs %KVXTEST_LIBS_DIR%\n"),
-              std::vector<std::string>({(root_ / "start" / "slib").string() + "/t.jar"}));
+              std::vector<std::string>({(root_ / "start" / "slib").string() + native("/t.jar")}));
     // Named twice: listed twice. Two names joined by ";" are one (missing) directory.
     EXPECT_EQ(libsArchives("libs sub\nlibs sub\n"),
-              std::vector<std::string>({appDir_ + "sub/s.zip", appDir_ + "sub/s.zip"}));
+              std::vector<std::string>({appDir_ + native("sub/s.zip"), appDir_ + native("sub/s.zip")}));
     EXPECT_TRUE(libsArchives("libs sub;slib\n").empty());
     EXPECT_TRUE(libsArchives("libs missing\n").empty());
 }
@@ -196,9 +208,9 @@ TEST_F(ClassPathTest, ScanAppendsToWhatIsThere) {
     touch("app/lib/x.jar");
     AppString out("keep");
     kvx::scanLibraryDirectory(AppString((root_ / "app" / "lib").string().c_str()), out);
-    EXPECT_EQ(str(out), "keep" + std::string(1, SEP) + (root_ / "app" / "lib").string() + "/x.jar");
+    EXPECT_EQ(str(out), "keep" + std::string(1, SEP) + (root_ / "app" / "lib").string() + native("/x.jar"));
     kvx::scanLibraryDirectory(AppString((root_ / "nowhere").string().c_str()), out);
-    EXPECT_EQ(str(out), "keep" + std::string(1, SEP) + (root_ / "app" / "lib").string() + "/x.jar");
+    EXPECT_EQ(str(out), "keep" + std::string(1, SEP) + (root_ / "app" / "lib").string() + native("/x.jar"));
 }
 
 TEST(ClassPathCallbackTest, ExpandedValuesAreAddedWhole) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <vector>
 
 #include "TestSupport.h"
 
@@ -77,4 +78,39 @@ TEST(JavaVersionTest, ReleaseFileVersionIsReadWithoutQuotes) {
     dir.write("release", "IMPLEMENTOR=x\n");
     EXPECT_TRUE(kvx::readReleaseVersion(AppString(dir.path().string().c_str())).isEmpty());
     EXPECT_TRUE(kvx::readReleaseVersion(AppString((dir / "missing").c_str())).isEmpty());
+}
+
+TEST(JavaVersionTest, WholeVersionRanksEveryNumberAndTheBuild) {
+    auto parts = [](const char* text) {
+        kvx::RuntimeVersion v = kvx::parseRuntimeVersion(text);
+        return std::vector<int32_t>(v.part, v.part + kvx::RuntimeVersion::PARTS);
+    };
+    EXPECT_EQ(parts("17.0.12+7"), (std::vector<int32_t>{17, 0, 12, 0, 7}));
+    EXPECT_EQ(parts("21.0.8.1+9-LTS"), (std::vector<int32_t>{21, 0, 8, 1, 9}));
+    EXPECT_EQ(parts("1.8.0_292-b10"), (std::vector<int32_t>{8, 0, 292, 0, 10}));
+    EXPECT_EQ(parts("25-ea+3"), (std::vector<int32_t>{25, 0, 0, 0, 3}));
+    EXPECT_EQ(parts("17.0.9.9-hotspot"), (std::vector<int32_t>{17, 0, 9, 9, 0}));
+    EXPECT_EQ(parts("21 +5"), (std::vector<int32_t>{21, 0, 0, 0, 0}));  // white space ends the version
+    EXPECT_EQ(parts(nullptr), (std::vector<int32_t>{0, 0, 0, 0, 0}));
+
+    auto below = [](const char* a, const char* b) {
+        return kvx::compareRuntimeVersions(kvx::parseRuntimeVersion(a), kvx::parseRuntimeVersion(b)) < 0;
+    };
+    EXPECT_TRUE(below("17.0.2", "17.0.12"));  // numbers, not text, and not just the first two
+    EXPECT_FALSE(below("17.0.12", "17.0.2"));
+    EXPECT_TRUE(below("17.0.12+7", "17.0.12+9"));
+    EXPECT_TRUE(below("17.0.12", "17.0.12.1"));
+    EXPECT_TRUE(below("1.8.0_292", "1.8.0_392"));
+    EXPECT_TRUE(below("1.8.0_392", "11"));
+    EXPECT_TRUE(below("11.0.25", "17"));
+    EXPECT_EQ(kvx::compareRuntimeVersions(kvx::parseRuntimeVersion("17"), kvx::parseRuntimeVersion("17.0.0")), 0);
+}
+
+TEST(JavaVersionTest, ReleaseFileRuntimeVersionCarriesTheBuild) {
+    kvx::test::TempDir dir("kvx-release-");
+    dir.write("release", "JAVA_RUNTIME_VERSION_X=\"1\"\nJAVA_VERSION=\"17.0.12\"\nJAVA_RUNTIME_VERSION=\"17.0.12+7\"\n");
+    EXPECT_STREQ(kvx::readReleaseRuntimeVersion(AppString(dir.path().string().c_str())).c_str(), "17.0.12+7");
+    EXPECT_STREQ(kvx::readReleaseVersion(AppString(dir.path().string().c_str())).c_str(), "17.0.12");
+    dir.write("release", "JAVA_VERSION=\"1.8.0_292\"\n");
+    EXPECT_STREQ(kvx::readReleaseRuntimeVersion(AppString(dir.path().string().c_str())).c_str(), "1.8.0_292");
 }

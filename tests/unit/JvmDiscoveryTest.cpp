@@ -71,7 +71,7 @@ TEST_F(JvmDiscoveryTest, HomeSearchTriesEverySuffixAndOneLevelOfSubdirectories) 
         std::string h = "case" + std::to_string(i) + "/home";
         dir(h);
         touch(h + "/" + suffix(i) + "client/" + LIB);
-        EXPECT_EQ(str(kvx::findJvmInHome(home(h))), (root_ / h).string() + "/" + suffix(i) + "client/" + LIB);
+        EXPECT_EQ(str(kvx::findJvmInHome(home(h))), (root_ / h).string() + sep_ + suffix(i) + "client" + sep_ + LIB);
     }
 }
 
@@ -80,22 +80,22 @@ TEST_F(JvmDiscoveryTest, HomeSearchOrderDirectThenSubdirectoriesThenNextSuffix) 
     touch("a/" + LIB);
     touch("a/server/" + LIB);
     touch("a/" + suffix(1) + LIB);
-    EXPECT_EQ(str(kvx::findJvmInHome(home("a"))), (root_ / "a").string() + "/" + LIB);
+    EXPECT_EQ(str(kvx::findJvmInHome(home("a"))), (root_ / "a").string() + sep_ + LIB);
 
     // A sub-directory of the empty suffix beats a later suffix's direct file. (The second
     // suffix is one level deep itself, so its direct file counts as such a sub-directory.)
     touch("b/server/" + LIB);
     touch("b/" + suffix(2) + LIB);
-    EXPECT_EQ(str(kvx::findJvmInHome(home("b"))), (root_ / "b").string() + "/server/" + LIB);
+    EXPECT_EQ(str(kvx::findJvmInHome(home("b"))), (root_ / "b").string() + sep_ + "server" + sep_ + LIB);
     touch("f/" + suffix(1) + LIB);
     std::string f = (root_ / "f").string();
-    std::string f1AsSubdirectory = f + "/" + suffix(1).substr(0, suffix(1).size() - 1) + "/" + LIB;
+    std::string f1AsSubdirectory = f + sep_ + suffix(1).substr(0, suffix(1).size() - 1) + sep_ + LIB;
     EXPECT_EQ(str(kvx::findJvmInHome(home("f"))), f1AsSubdirectory);
 
     // Within one suffix the direct file beats its sub-directories.
     touch("c/" + suffix(2) + LIB);
     touch("c/" + suffix(2) + "client/" + LIB);
-    EXPECT_EQ(str(kvx::findJvmInHome(home("c"))), (root_ / "c").string() + "/" + suffix(2) + LIB);
+    EXPECT_EQ(str(kvx::findJvmInHome(home("c"))), (root_ / "c").string() + sep_ + suffix(2) + LIB);
 }
 
 TEST_F(JvmDiscoveryTest, HomeSearchIgnoresDeeperLevelsFilesAndMissingHomes) {
@@ -116,14 +116,14 @@ TEST_F(JvmDiscoveryTest, EnvironmentSkipsEmptyJreHomeAndUsesJavaHome) {
     touch("jdk/" + suffix(2) + "client/" + LIB);
     ASSERT_TRUE(kvx::platform::setEnv("JRE_HOME", ""));
     ASSERT_TRUE(kvx::platform::setEnv("JAVA_HOME", (root_ / "jdk").string().c_str()));
-    EXPECT_EQ(str(kvx::findJvmFromEnvironment()), (root_ / "jdk").string() + "/" + suffix(2) + "client/" + LIB);
+    EXPECT_EQ(str(kvx::findJvmFromEnvironment()), (root_ / "jdk").string() + sep_ + suffix(2) + "client" + sep_ + LIB);
 
     // A JRE_HOME without a runtime falls through as well; a good one wins.
     ASSERT_TRUE(kvx::platform::setEnv("JRE_HOME", dir("empty").c_str()));
-    EXPECT_EQ(str(kvx::findJvmFromEnvironment()), (root_ / "jdk").string() + "/" + suffix(2) + "client/" + LIB);
+    EXPECT_EQ(str(kvx::findJvmFromEnvironment()), (root_ / "jdk").string() + sep_ + suffix(2) + "client" + sep_ + LIB);
     touch("jre/" + suffix(2) + LIB);
     ASSERT_TRUE(kvx::platform::setEnv("JRE_HOME", (root_ / "jre").string().c_str()));
-    EXPECT_EQ(str(kvx::findJvmFromEnvironment()), (root_ / "jre").string() + "/" + suffix(2) + LIB);
+    EXPECT_EQ(str(kvx::findJvmFromEnvironment()), (root_ / "jre").string() + sep_ + suffix(2) + LIB);
 
     unsetVariable("JRE_HOME");
     unsetVariable("JAVA_HOME");
@@ -136,7 +136,7 @@ TEST_F(JvmDiscoveryTest, OrderLettersSelectMethods) {
     touch("env/" + LIB);
     ASSERT_TRUE(kvx::platform::setEnv("JRE_HOME", (root_ / "env").string().c_str()));
     const std::string viaConfig = appDir_ + "rt/" + LIB;
-    const std::string viaEnvironment = (root_ / "env").string() + "/" + LIB;
+    const std::string viaEnvironment = (root_ / "env").string() + sep_ + LIB;
     auto found = [&](const std::string& order) {
         std::string text = "jvmdll rt/" + LIB + "\n";
         if (!order.empty()) text += "jre_order " + order + "\n";
@@ -207,9 +207,9 @@ TEST_F(JvmDiscoveryTest, BundledRuntimeHighestVersionThatMeetsTheMinimumWins) {
     touch("app/" + folder[1] + suffix(1) + "server/" + LIB);
     tree_.touch("app/" + folder[1] + "release", "JAVA_VERSION=\"17.0.9\"\n");
     touch("app/" + folder[2] + suffix(1) + "server/" + LIB);
-    const std::string jre = appDir_ + folder[1] + suffix(1) + "server/" + LIB;
-    const std::string runtime = appDir_ + folder[0] + suffix(1) + "server/" + LIB;
-    const std::string unknown = appDir_ + folder[2] + suffix(1) + "server/" + LIB;
+    const std::string jre = appDir_ + folder[1] + suffix(1) + "server" + sep_ + LIB;
+    const std::string runtime = appDir_ + folder[0] + suffix(1) + "server" + sep_ + LIB;
+    const std::string unknown = appDir_ + folder[2] + suffix(1) + "server" + sep_ + LIB;
 
     EXPECT_EQ(str(kvx::findBundledJvm(false, {})), jre);
     EXPECT_EQ(str(kvx::findBundledJvm(true, {1, 8})), jre);
@@ -228,6 +228,40 @@ TEST_F(JvmDiscoveryTest, BundledRuntimeHighestVersionThatMeetsTheMinimumWins) {
     EXPECT_EQ(str(kvx::findJvmLibrary(bundled)), runtime);
 }
 
+TEST_F(JvmDiscoveryTest, WholeVersionRanksRuntimesAndEqualVersionsKeepTheOrderFound) {
+    std::string folder[3];
+    for (int i = 0; i < 3; ++i) folder[i] = kvx::platform::bundledRuntimeFolder(i);
+    auto library = [&](int i) { return appDir_ + folder[i] + suffix(1) + "server" + sep_ + LIB; };
+    auto release = [&](int i, const std::string& text) { tree_.touch("app/" + folder[i] + "release", text); };
+    for (int i = 0; i < 3; ++i) touch("app/" + folder[i] + suffix(1) + "server/" + LIB);
+
+    // An older security update found first must not win: 17.0.2 < 17.0.12 (and the search
+    // order is runtime\, jre\, jdk\, so each pair is tried both ways round).
+    release(0, "JAVA_VERSION=\"17.0.2\"\n");
+    release(1, "JAVA_VERSION=\"17.0.12\"\n");
+    release(2, "JAVA_VERSION=\"17.0.9\"\n");
+    EXPECT_EQ(str(kvx::findBundledJvm(false, {})), library(1));
+    release(0, "JAVA_VERSION=\"17.0.13\"\n");
+    EXPECT_EQ(str(kvx::findBundledJvm(false, {})), library(0));
+    // minjre keeps comparing the first two numbers: 17.0.12 meets a minimum of 17.0.
+    EXPECT_EQ(str(kvx::findBundledJvm(true, {17, 0})), library(0));
+
+    // The build from JAVA_RUNTIME_VERSION decides between equal numbers.
+    release(0, "JAVA_VERSION=\"17.0.12\"\nJAVA_RUNTIME_VERSION=\"17.0.12+7\"\n");
+    release(1, "JAVA_VERSION=\"17.0.12\"\nJAVA_RUNTIME_VERSION=\"17.0.12+9\"\n");
+    EXPECT_EQ(str(kvx::findBundledJvm(false, {})), library(1));
+
+    // Equal versions: the first one found wins (runtime\ before jre\ before jdk\).
+    release(0, "JAVA_VERSION=\"17.0.12\"\n");
+    release(1, "JAVA_VERSION=\"17.0.12\"\n");
+    release(2, "JAVA_VERSION=\"17.0.12\"\n");
+    EXPECT_EQ(str(kvx::findBundledJvm(false, {})), library(0));
+    fs::remove(root_ / "app" / (folder[0] + "release"));  // unknown versions rank last
+    EXPECT_EQ(str(kvx::findBundledJvm(false, {})), library(1));
+    release(1, "JAVA_VERSION=\"17\"\n");  // 17 is 17.0.0
+    EXPECT_EQ(str(kvx::findBundledJvm(false, {})), library(2));
+}
+
 TEST_F(JvmDiscoveryTest, RuntimeRootTakesHighestVersionFromReleaseFilesOrNames) {
     // A package manager's folder: 1.8 and 17 by release file, "21-tem" by its name only.
     touch("jvm/java-8/" + suffix(1) + "server/" + LIB);
@@ -237,15 +271,15 @@ TEST_F(JvmDiscoveryTest, RuntimeRootTakesHighestVersionFromReleaseFilesOrNames) 
     touch("jvm/21-tem/" + suffix(1) + "server/" + LIB);
     touch("jvm/not-a-home/readme");
     AppString root((root_ / "jvm").string().c_str());
-    const std::string base = (root_ / "jvm").string() + "/";
+    const std::string base = (root_ / "jvm").string() + sep_;
 
-    EXPECT_EQ(str(kvx::findJvmInRuntimeRoot(root, false, {})), base + "21-tem/" + suffix(1) + "server/" + LIB);
+    EXPECT_EQ(str(kvx::findJvmInRuntimeRoot(root, false, {})), base + "21-tem" + sep_ + suffix(1) + "server" + sep_ + LIB);
     EXPECT_EQ(str(kvx::findJvmInRuntimeRoot(root, true, {22, 0})), "");
     fs::remove_all(root_ / "jvm/21-tem");
-    EXPECT_EQ(str(kvx::findJvmInRuntimeRoot(root, true, {1, 8})), base + "java-17/" + suffix(1) + "server/" + LIB);
+    EXPECT_EQ(str(kvx::findJvmInRuntimeRoot(root, true, {1, 8})), base + "java-17" + sep_ + suffix(1) + "server" + sep_ + LIB);
     // A minimum of 8 is met by 1.8.0_292.
     fs::remove_all(root_ / "jvm/java-17");
-    EXPECT_EQ(str(kvx::findJvmInRuntimeRoot(root, true, {8, 0})), base + "java-8/" + suffix(1) + "server/" + LIB);
+    EXPECT_EQ(str(kvx::findJvmInRuntimeRoot(root, true, {8, 0})), base + "java-8" + sep_ + suffix(1) + "server" + sep_ + LIB);
     EXPECT_EQ(str(kvx::findJvmInRuntimeRoot(root, true, {11, 0})), "");
     EXPECT_EQ(str(kvx::findJvmInRuntimeRoot(AppString((root_ / "none").string().c_str()), false, {})), "");
 }
@@ -264,14 +298,14 @@ TEST_F(JvmDiscoveryTest, WrongArchitectureIsSkippedAndReported) {
 
     ASSERT_TRUE(kvx::platform::setEnv("JRE_HOME", (root_ / "env").string().c_str()));
     kvx::JvmSearchReport found;
-    EXPECT_EQ(str(kvx::findJvmLibrary(store, &found)), (root_ / "env").string() + "/" + LIB);
+    EXPECT_EQ(str(kvx::findJvmLibrary(store, &found)), (root_ / "env").string() + sep_ + LIB);
     EXPECT_EQ(str(found.wrongArchitecturePath), appDir_ + "other/" + LIB);  // seen on the way
 
     // Within one home the search goes on past a library of the wrong kind.
     tree_.touch("home/" + suffix(1) + "client/" + LIB, kvx::test::otherArchitectureLibrary());
     tree_.touch("home/" + suffix(1) + "server/" + LIB, kvx::test::ownArchitectureLibrary());
     tree_.touch("home/" + suffix(1) + LIB, kvx::test::otherArchitectureLibrary());
-    EXPECT_EQ(str(kvx::findJvmInHome(home("home"))), (root_ / "home").string() + "/" + suffix(1) + "server/" + LIB);
+    EXPECT_EQ(str(kvx::findJvmInHome(home("home"))), (root_ / "home").string() + sep_ + suffix(1) + "server" + sep_ + LIB);
     (void)own;
     (void)other;
 }
@@ -294,8 +328,8 @@ TEST_F(JvmDiscoveryTest, DefaultOrderIsCsieWithRuntimesForSeveralMethodsAtOnce) 
     AppString system = kvx::platform::systemJavaHome();
     std::string viaS = system.isEmpty() ? "" : str(kvx::findJvmInHome(system));
     // s before e: the system's runtime where there is one (Linux), else the environment.
-    EXPECT_EQ(found(""), viaS.empty() ? (root_ / "env").string() + "/" + LIB : viaS);
-    EXPECT_EQ(found("jre_order e\n"), (root_ / "env").string() + "/" + LIB);
+    EXPECT_EQ(found(""), viaS.empty() ? (root_ / "env").string() + sep_ + LIB : viaS);
+    EXPECT_EQ(found("jre_order e\n"), (root_ / "env").string() + sep_ + LIB);
     (void)environment;
 }
 
@@ -311,22 +345,22 @@ namespace {
 class RegistryRuntime {
 public:
     static constexpr const char* KEY = "SOFTWARE\\KvxTest\\Java Runtime Environment";
-    RegistryRuntime(const std::string& version, const std::string& runtimeLib) {
-        setValue(KEY, "CurrentVersion", version);
-        setValue(std::string(KEY) + "\\" + version, "RuntimeLib", runtimeLib);
+    RegistryRuntime(const std::string& version, const std::string& runtimeLib, DWORD libraryType = REG_SZ) {
+        setValue(KEY, "CurrentVersion", version, REG_SZ);
+        setValue(std::string(KEY) + "\\" + version, "RuntimeLib", runtimeLib, libraryType);
     }
     ~RegistryRuntime() { RegDeleteTreeA(HKEY_LOCAL_MACHINE, "SOFTWARE\\KvxTest"); }
     bool ok() const { return ok_; }
 
 private:
-    void setValue(const std::string& key, const char* name, const std::string& value) {
+    void setValue(const std::string& key, const char* name, const std::string& value, DWORD type) {
         HKEY handle = nullptr;
         if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &handle,
                             nullptr) != ERROR_SUCCESS) {
             ok_ = false;
             return;
         }
-        if (RegSetValueExA(handle, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+        if (RegSetValueExA(handle, name, 0, type, reinterpret_cast<const BYTE*>(value.c_str()),
                            static_cast<DWORD>(value.size() + 1)) != ERROR_SUCCESS)
             ok_ = false;
         RegCloseKey(handle);
@@ -343,12 +377,32 @@ TEST_F(JvmDiscoveryTest, RegistryRuntimeLibIsTakenWhenReadable) {
     EXPECT_EQ(str(kvx::findJvmFromRegistry(RegistryRuntime::KEY)), lib);
 }
 
+TEST_F(JvmDiscoveryTest, ExpandableRegistryStringsAreExpanded) {
+    std::string lib = touch("jre\\bin\\client\\jvm.dll");
+    SavedVariable saved("KVXTEST_RT_ROOT");
+    ASSERT_TRUE(kvx::platform::setEnv("KVXTEST_RT_ROOT", root_.string().c_str()));
+    {
+        RegistryRuntime runtime("1.8", "%KVXTEST_RT_ROOT%\\jre\\bin\\client\\jvm.dll", REG_EXPAND_SZ);
+        ASSERT_TRUE(runtime.ok());
+        EXPECT_EQ(str(kvx::findJvmFromRegistry(RegistryRuntime::KEY)), lib);
+    }
+    // Stored as plain text, the same value names no file.
+    RegistryRuntime plain("1.8", "%KVXTEST_RT_ROOT%\\jre\\bin\\client\\jvm.dll", REG_SZ);
+    ASSERT_TRUE(plain.ok());
+    EXPECT_EQ(str(kvx::findJvmFromRegistry(RegistryRuntime::KEY)), "");
+    // Expanded beyond the 260 bytes of the buffer: nothing, as for any value too long.
+    ASSERT_TRUE(kvx::platform::setEnv("KVXTEST_RT_ROOT", (root_.string() + std::string(240, 'x')).c_str()));
+    RegistryRuntime tooLong("1.8", "%KVXTEST_RT_ROOT%\\jvm.dll", REG_EXPAND_SZ);
+    ASSERT_TRUE(tooLong.ok());
+    EXPECT_EQ(str(kvx::findJvmFromRegistry(RegistryRuntime::KEY)), "");
+}
+
 TEST_F(JvmDiscoveryTest, StaleRegistryRuntimeLibFindsSiblingDirectory) {
     std::string stale = (root_ / "jre\\bin\\client\\jvm.dll").string();
     touch("jre\\bin\\server\\jvm.dll");
     RegistryRuntime runtime("1.8.0_45", stale);
     ASSERT_TRUE(runtime.ok());
-    EXPECT_EQ(str(kvx::findJvmFromRegistry(RegistryRuntime::KEY)), (root_ / "jre\\bin").string() + "/server/jvm.dll");
+    EXPECT_EQ(str(kvx::findJvmFromRegistry(RegistryRuntime::KEY)), (root_ / "jre\\bin").string() + "\\server\\jvm.dll");
 }
 
 TEST_F(JvmDiscoveryTest, RegistryValueLongerThanItsBufferYieldsNothing) {

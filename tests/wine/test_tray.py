@@ -624,7 +624,7 @@ def test_system_exit_still_removes_the_icons(java_app, wine, builds, tmp_path):
     assert [l.split()[1] + " " + l.split()[3] for l in shell_lines(result)] == [
         "ADD id=1", "ADD id=2", "DELETE id=2", "DELETE id=1"], result.describe()
     assert traced_messages(result.run) == [0, 0, 2, 2], result.run.stderr[-2000:]
-    assert result.lines.index("exit-hook 4") < result.lines.index(shell_lines(result)[2]), result.describe()
+    assert result.lines.index("runtime-exit 4") < result.lines.index(shell_lines(result)[2]), result.describe()
     assembly = result.run.stderr.find("java.exe")
     removed = result.run.stderr.rfind("Shell_NotifyIconW dwMessage = 2")
     assert 0 <= removed < assembly, result.run.stderr[-3000:]

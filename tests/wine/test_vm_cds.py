@@ -1,6 +1,7 @@
 """Class-data sharing (`cds auto`) under Windows: the options follow the runtime's version as
 its Java home's release file states it, and the archive lives under %LOCALAPPDATA% (Wine
 sets that variable to the user profile inside this build's own prefix)."""
+import re
 import shutil
 from pathlib import Path, PureWindowsPath
 
@@ -77,6 +78,7 @@ def test_each_version_gets_its_mechanism(java_app, cache):
     options = added(app.launch(script=["class app/Main"], env=env))
     assert options[:3] == ["-Xshare:auto", "-Xlog:cds*=off", "-XX:+AutoCreateSharedArchive"], options
     assert options[3].startswith("-XX:SharedArchiveFile=" + prefix) and len(options) == 4, options
+    executable_part = options[3][len("-XX:SharedArchiveFile=" + prefix):][:17]
 
     set_release(app, "25.0.1")
     options = added(app.launch(script=["class app/Main"], env=env))
@@ -84,9 +86,13 @@ def test_each_version_gets_its_mechanism(java_app, cache):
     launcher = app.jvm.home / "bin" / "java.exe"
     launcher.write_bytes(b"")
     options = added(app.launch(script=["class app/Main"], env=env))
-    assert options[:6] == ["-Xlog:aot*=off", "-Xlog:cds*=off", "-XX:+UnlockDiagnosticVMOptions",
-                           "-XX:-DisplayVMOutput", "-XX:AOTMode=record"] + options[5:6], options
-    assert options[5].startswith("-XX:AOTConfiguration=" + prefix) and len(options) == 6, options
+    assert options[:5] == ["-Xlog:aot*=off", "-Xlog:cds*=off", "-XX:+UnlockDiagnosticVMOptions",
+                           "-XX:-DisplayVMOutput", "-XX:AOTMode=record"], options
+    # The recording: this executable's name part, a new identity (another version), this
+    # process's own name.
+    assert len(options) == 6 and re.fullmatch(
+        re.escape("-XX:AOTConfiguration=" + prefix + executable_part) + r"[0-9a-f]{16}-\d+\.aotconf\.tmp",
+        options[5]), options
     assert list(folder.iterdir()) == []
 
 
@@ -126,7 +132,7 @@ def test_the_archive_is_finished_when_java_ends_the_process_itself(java_app, cac
         assert len(written) == 1 and written[0].endswith(".jsa.tmp"), launch.describe()
         archives = [p.name for p in folder.iterdir()]
         assert len(archives) == 1 and archives[0].endswith("-4096.jsa"), (archives, launch.describe())
-        assert ("exit-hook 3" in launch.lines) == (end == "main exit 3"), launch.describe()
+        assert ("runtime-exit 3" in launch.lines) == (end == "main exit 3"), launch.describe()
         # The next start uses it; the one after a System.exit is the new one.
         options = added(app.launch(script=["class app/Main"], env={}))
         assert options[2] == "-XX:SharedArchiveFile=" + prefix + archives[0], options

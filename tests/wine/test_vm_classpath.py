@@ -44,12 +44,13 @@ def test_libs_are_scanned_recursively(java_app, tmp_path):
     entries = launch.option("-Djava.class.path=").split(";")
     base = winpath(libs)
     assert entries[0] == winpath(app.exe), launch.describe()
-    assert sorted(entries[1:-1]) == sorted(base + "/" + n for n in ("x.jar", "B.ZIP", "sub/c.Jar",
-                                                                      "sub/deeper/d.zip", "nested.jar/e.jar"))
+    # Backslashes only, as the loader documentation asks of the paths the launcher builds.
+    assert sorted(entries[1:-1]) == sorted(base + "\\" + n for n in ("x.jar", "B.ZIP", "sub\\c.Jar",
+                                                                       "sub\\deeper\\d.zip", "nested.jar\\e.jar"))
     # A sub-directory's archives stand where the scan met it: together.
-    sub = [i for i, e in enumerate(entries) if e.startswith(base + "/sub/")]
+    sub = [i for i, e in enumerate(entries) if e.startswith(base + "\\sub\\")]
     assert sub == list(range(sub[0], sub[0] + 2)), launch.describe()
-    assert entries[-1] == winpath(tmp_path / "ext") + "/f.jar", launch.describe()
+    assert entries[-1] == winpath(tmp_path / "ext") + "\\f.jar", launch.describe()
 
 
 def rooted(path):

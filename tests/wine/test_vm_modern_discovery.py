@@ -176,8 +176,8 @@ def test_dependency_planted_in_the_working_directory_never_loads(java_app, no_ja
 
 
 def test_retry_after_a_java_home_search_names_the_runtime_bin_folder(java_app, no_java_registry, builds, tmp_path):
-    # JAVA_HOME of a JDK 8 layout: discovery yields <jdk>/jre\bin\client/jvm.dll (mixed
-    # separators); the runtime's libraries sit in jre\bin.
+    # JAVA_HOME of a JDK 8 layout: discovery yields <jdk>\jre\bin\client\jvm.dll (backslashes
+    # only); the runtime's libraries sit in jre\bin.
     jdk = tmp_path / "jdk8"
     copy_file(stand_in_file(builds, "win32", "jvm-needsdep", "jvm.dll"), jdk / "jre" / "bin" / "client" / "jvm.dll")
     copy_file(stand_in_file(builds, "win32", "jvmdep.dll"), jdk / "jre" / "bin" / "jvmdep.dll")
@@ -185,7 +185,7 @@ def test_retry_after_a_java_home_search_names_the_runtime_bin_folder(java_app, n
     launch = app.launch(script=["record-env PATH", "class app/Main"], env={"JAVA_HOME": winpath(jdk)})
     launch.check_success()
     assert launch.has("dependency jvmdep"), launch.describe()
-    assert launch.starting("env PATH=")[0].endswith(";" + winpath(jdk) + "/jre\\bin\\client/.."), launch.describe()
+    assert launch.starting("env PATH=")[0].endswith(";" + winpath(jdk) + "\\jre\\bin\\client\\.."), launch.describe()
 
 
 @pytest.mark.parametrize("arch", ["win32", "win64"])
@@ -232,3 +232,39 @@ def test_trace_to_standard_error_and_nothing_when_unset(java_app, no_java_regist
     quiet = app.launch(script=["class app/Main"])
     assert "kvx:" not in quiet.run.stderr, quiet.describe()
     assert sorted(p.name for p in tmp_path.iterdir()) == before
+
+
+@pytest.mark.parametrize("arch", ["win32", "win64"])
+def test_the_trace_of_a_failed_search_names_every_folder_and_key_it_probed(java_app, registry, tmp_path, arch):
+    """Nothing anywhere: the trace says where each method looked, so a user learns where a
+    runtime would have been found, and it tells of no load with an empty path."""
+    app = java_app(arch, jvmdll="", jre_order="cbjvsie")
+    # A JavaSoft key with a version but no library, and a Java home without one.
+    registry(r"HKLM\SOFTWARE\JavaSoft\JDK\21", VIEW[arch], JavaHome=winpath(tmp_path / "gone"))
+    trace = tmp_path / "trace.txt"
+    launch = app.launch(script=["class app/Main"], expect_box=True, env={"KVX_TRACE": winpath(trace)})
+    launch.check_failure(1)
+    lines = trace.read_text().splitlines()
+    text = "\n".join(lines)
+    exe_dir = winpath(app.dir) + "\\"
+    expected = ["kvx: jvmdll: not set"]
+    expected += ["kvx: folder %s%s\\: missing" % (exe_dir, f) for f in ("runtime", "jre", "jdk")]
+    expected += ["kvx: registry %s\\SOFTWARE\\JavaSoft\\%s: missing" % (hive, key)
+                 for hive in ("HKLM", "HKCU") for key in ("JDK", "JRE") if (hive, key) != ("HKLM", "JDK")]
+    expected += ["kvx: registry %s\\SOFTWARE\\%s: missing" % (hive, root) for hive in ("HKLM", "HKCU")
+                 for root in ("Eclipse Adoptium", "Eclipse Foundation", "AdoptOpenJDK", "Microsoft\\JDK",
+                              "Semeru", "Azul Systems\\Zulu", "Azul Systems\\Zulu 32-bit", "BellSoft\\Liberica",
+                              "Amazon\\Amazon Corretto")]
+    expected += ["kvx: registry HKLM\\SOFTWARE\\JavaSoft\\Java Runtime Environment: missing",
+                 "kvx: registry HKLM\\SOFTWARE\\IBM\\Java2 Runtime Environment: missing",
+                 "kvx: JRE_HOME: not set", "kvx: JAVA_HOME: not set", "kvx: no runtime found"]
+    missing = [l for l in expected if l not in lines]
+    assert not missing, "not in the trace: %s\n%s" % (missing, text)
+    # The home the key names, with every folder searched in it.
+    gone = winpath(tmp_path / "gone")
+    assert "kvx: registry HKLM\\SOFTWARE\\JavaSoft\\JDK\\21: home " + gone in lines, text
+    assert ("kvx: home %s: no usable jvm.dll (looked in %s\\, %s\\bin\\, %s\\jre\\bin\\, %s\\..\\jre\\bin\\ and one "
+            "level below each)" % (gone, gone, gone, gone, gone)) in lines, text
+    assert not any("load" in l for l in lines), text
+    assert not any(l.endswith(": ") or '""' in l or "  " in l for l in lines), "an empty path\n" + text
+    assert lines[-2:] == ["kvx: no runtime found", "kvx: outcome 1, exit code 1"], text

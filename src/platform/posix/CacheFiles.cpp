@@ -51,6 +51,12 @@ bool createDirectories(const char* path) {
     return ::stat(path, &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+bool isPrivateDirectory(const char* path) {
+    struct stat info {};
+    if (!path || ::lstat(path, &info) != 0 || !S_ISDIR(info.st_mode)) return false;
+    return info.st_uid == ::geteuid() && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
 bool createNewFile(const char* path) {
     if (!path) return false;
     int fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
@@ -84,6 +90,8 @@ bool runQuietly(const StringPool& args, uint32_t timeoutMs) {
     for (int fd = 0; fd <= 2; ++fd) {
         posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
     }
+    // Nothing else the application left open reaches a process that outlives it.
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
     pid_t child = -1;
     int spawned = posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);

@@ -98,4 +98,7 @@ AppString installedRuntimeRoot(int32_t i) {
     return home;
 }
 
+// libjvm ends the process with the C library's exit(), which is this program's too.
+bool runWhenRuntimeExits(void (*handler)()) { return handler && std::atexit(handler) == 0; }
+
 }  // namespace kvx::platform

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "base/GrowBuffer.h"
+
 #include "platform/Environment.h"
 
 namespace kvx::platform {
@@ -22,6 +24,18 @@ public:
 
 private:
     HANDLE h_;
+};
+
+// Owns an initialized attribute list (its memory belongs to the caller).
+class AttributeList {
+public:
+    explicit AttributeList(LPPROC_THREAD_ATTRIBUTE_LIST list) : list_(list) {}
+    ~AttributeList() { DeleteProcThreadAttributeList(list_); }
+    AttributeList(const AttributeList&) = delete;
+    AttributeList& operator=(const AttributeList&) = delete;
+
+private:
+    LPPROC_THREAD_ATTRIBUTE_LIST list_;
 };
 
 // One argument as CommandLineToArgvW reads it back: quotes around text with spaces, tabs or
@@ -88,6 +102,11 @@ bool createDirectories(const char* path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+bool isPrivateDirectory(const char* path) {
+    DWORD attributes = path ? GetFileAttributesA(path) : INVALID_FILE_ATTRIBUTES;
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 bool createNewFile(const char* path) {
     if (!path) return false;
     ScopedHandle file(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -138,16 +157,34 @@ bool runQuietly(const StringPool& args, uint32_t timeoutMs) {
                                     OPEN_EXISTING, 0, nullptr));
     if (!input.valid() || !output.valid()) return false;
 
-    STARTUPINFOA startup{};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_HIDE;
-    startup.hStdInput = input.get();
-    startup.hStdOutput = output.get();
-    startup.hStdError = output.get();
+    // The child inherits these two handles and nothing else: whatever the application left
+    // inheritable (files, pipes, sockets) stays out of a process that outlives it.
+    HANDLE inherited[2] = {input.get(), output.get()};
+    SIZE_T listSize = 0;
+    InitializeProcThreadAttributeList(nullptr, 1, 0, &listSize);
+    GrowBuffer<unsigned char> listMemory;
+    listMemory.setLength(static_cast<int32_t>(listSize));
+    if (listSize == 0 || listMemory.length() != static_cast<int32_t>(listSize)) return false;
+    auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(listMemory.data());
+    if (!InitializeProcThreadAttributeList(list, 1, 0, &listSize)) return false;
+    AttributeList listOwner(list);
+    if (!UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited, sizeof inherited, nullptr,
+                                   nullptr)) {
+        return false;
+    }
+
+    STARTUPINFOEXA startup{};
+    startup.StartupInfo.cb = sizeof(startup);
+    startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
+    startup.StartupInfo.wShowWindow = SW_HIDE;
+    startup.StartupInfo.hStdInput = input.get();
+    startup.StartupInfo.hStdOutput = output.get();
+    startup.StartupInfo.hStdError = output.get();
+    startup.lpAttributeList = list;
     PROCESS_INFORMATION info{};
-    if (!CreateProcessA(args.entry(0), line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
-                        &startup, &info)) {
+    if (!CreateProcessA(args.entry(0), line.data(), nullptr, nullptr, TRUE,
+                        CREATE_NO_WINDOW | EXTENDED_STARTUPINFO_PRESENT, nullptr, nullptr, &startup.StartupInfo,
+                        &info)) {
         return false;
     }
     ScopedHandle process(info.hProcess);

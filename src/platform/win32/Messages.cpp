@@ -2,7 +2,45 @@
 
 #include <windows.h>
 
+#include "base/AppString.h"
+#include "base/AppWideString.h"
+
 namespace kvx::platform {
+
+namespace {
+
+// True for a console-subsystem program (kvxc.exe): it is started from terminals and build
+// servers, where no one may see a box (or no desktop exists to show one on).
+bool isConsoleProgram() {
+    const auto* base = reinterpret_cast<const unsigned char*>(GetModuleHandleA(nullptr));
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    return nt->OptionalHeader.Subsystem == IMAGE_SUBSYSTEM_WINDOWS_CUI;
+}
+
+// One line on standard error: through the console's wide API when it is a console (whose
+// code page may differ from the ANSI one), else the ANSI bytes as they are.
+void writeErrorLine(const char* text) {
+    HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
+    if (!error || error == INVALID_HANDLE_VALUE) return;
+    DWORD mode = 0;
+    DWORD written = 0;
+    if (GetConsoleMode(error, &mode)) {
+        AppWideString units;
+        units.assignNarrow(text);
+        static const wchar_t NEWLINE[] = L"\r\n";
+        if (units.length() > 0) {
+            WriteConsoleW(error, units.data(), static_cast<DWORD>(units.length()), &written, nullptr);
+        }
+        WriteConsoleW(error, NEWLINE, 2, &written, nullptr);
+        return;
+    }
+    AppString line(text);
+    line.append("\r\n");
+    WriteFile(error, line.c_str(), static_cast<DWORD>(line.length()), &written, nullptr);
+}
+
+}  // namespace
 
 bool findStringBlock(uint32_t blockId, StringBlock& block) {
     block = StringBlock{};
@@ -23,6 +61,7 @@ bool findStringBlock(uint32_t blockId, StringBlock& block) {
 }
 
 void showWarning(const char* text, const char* caption, void* owner) {
+    if (isConsoleProgram()) writeErrorLine(text ? text : "");
     MessageBoxA(static_cast<HWND>(owner), text ? text : "", caption ? caption : "", MB_OK | MB_ICONWARNING);
 }
 

@@ -25,13 +25,18 @@ bool RegistryKey::open(RegistryHive hive, const char* path) {
 bool RegistryKey::readString(const char* name, char* buffer, uint32_t bufferSize) const {
     if (!key_ || !buffer || bufferSize == 0) return false;
     DWORD size = bufferSize;
-    if (RegQueryValueExA(static_cast<HKEY>(key_), name, nullptr, nullptr, reinterpret_cast<LPBYTE>(buffer),
-                         &size) != ERROR_SUCCESS)
+    DWORD type = REG_NONE;
+    if (RegQueryValueExA(static_cast<HKEY>(key_), name, nullptr, &type, reinterpret_cast<LPBYTE>(buffer), &size) !=
+        ERROR_SUCCESS)
         return false;
     // Registry strings need not be terminated: terminate inside the buffer, or fail.
     if (size >= bufferSize && (size == 0 || buffer[size - 1] != '\0')) return false;
     buffer[size < bufferSize ? size : bufferSize - 1] = '\0';
-    return true;
+    if (type != REG_EXPAND_SZ) return true;
+    // "%ProgramFiles%\..." as installers write it; the expanded text must fit the same buffer.
+    AppString unexpanded(buffer);
+    DWORD needed = ExpandEnvironmentStringsA(unexpanded.c_str(), buffer, bufferSize);
+    return needed != 0 && needed <= bufferSize;
 }
 
 bool RegistryKey::subkeyName(uint32_t index, AppString& name) const {
