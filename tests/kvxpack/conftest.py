@@ -1,4 +1,5 @@
 """Black-box tests of the real kvxpack binary (env KVXPACK, default build/host/kvxpack)."""
+import datetime
 import io
 import os
 import struct
@@ -153,12 +154,14 @@ def raw_entries(path):
 
 
 def make_zip(path, entries=None, comment=b""):
-    """A small archive; entries maps names to bytes."""
+    """A small archive; entries maps names to bytes. Each entry has a time of its own (2021,
+    two seconds apart), the same whenever the archive is made."""
     entries = entries or {"a/One.txt": b"one\n", "b/Two.bin": bytes(range(256)) * 4}
     buffer = io.BytesIO()
     with zipfile.ZipFile(buffer, "w", zipfile.ZIP_DEFLATED) as archive:
-        for name, data in entries.items():
-            archive.writestr(name, data)
+        for i, (name, data) in enumerate(entries.items()):
+            when = datetime.datetime(2021, 3, 4, 5, 6) + datetime.timedelta(seconds=2 * i)
+            archive.writestr(zipfile.ZipInfo(name, when.timetuple()[:6]), data, zipfile.ZIP_DEFLATED)
         archive.comment = comment
     path.write_bytes(buffer.getvalue())
     return path

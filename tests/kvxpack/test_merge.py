@@ -119,6 +119,35 @@ def test_output_is_reproducible_across_times_and_folders(run, stub, tmp_path):
     assert (first_dir / "app.exe").read_bytes() == (second_dir / "app.exe").read_bytes()
 
 
+def test_copied_entries_keep_their_own_times(run, stub, hello_jar, tmp_path):
+    # Clojure loads a compiled namespace only when its class is newer than its source: the
+    # times must survive packing, extended time stamps (seconds, not 2-second steps) too.
+    stamped = zipfile.ZipInfo("lib/core.clj", (2023, 7, 8, 9, 10, 12))
+    stamped.extra = struct.pack("<HHBI", 0x5455, 5, 1, 1688807413)
+    jar = tmp_path / "times.jar"
+    with zipfile.ZipFile(jar, "w", zipfile.ZIP_DEFLATED) as archive:
+        archive.writestr(stamped, b"(ns lib.core)")
+        archive.writestr(zipfile.ZipInfo("lib/core__init.class", (2023, 7, 8, 9, 10, 14)), b"compiled")
+        archive.writestr(zipfile.ZipInfo("old.txt", (1999, 12, 31, 23, 59, 58)), b"old")
+    for source in (jar, hello_jar):
+        out = tmp_path / "out.exe"
+        assert run("--stub", stub, "--jar", source, "--main", "a.B", "-o", out).returncode == 0
+        given = {e["name"]: e for e in read_archive(source.read_bytes())["entries"]}
+        packed = read_archive(out.read_bytes())["entries"]
+        for e in packed:
+            if e["name"] in given:
+                want = (given[e["name"]]["time"], given[e["name"]]["date"])
+                assert (e["time"], e["date"]) == want and e["local"][2:4] == want, e["name"]
+            else:  # made by kvxpack: the fixed time
+                assert (e["time"], e["date"], e["local"][2:4]) == (0, 0x21, (0, 0x21)), e["name"]
+        with zipfile.ZipFile(out) as archive, zipfile.ZipFile(source) as original:
+            times = {i.filename: i.date_time for i in archive.infolist()}
+            assert {i.filename: i.date_time for i in original.infolist()}.items() <= times.items()
+        if source == jar:
+            clj = next(e for e in packed if e["name"] == "lib/core.clj")
+            assert clj["extra"] == stamped.extra
+
+
 def test_jar_with_bytes_after_its_end_record_is_read(run, stub, tmp_path):
     jar = make_zip(tmp_path / "app.jar")
     entries = raw_entries(jar)

@@ -4,6 +4,7 @@
 #include <unordered_set>
 
 #include "pack/RuntimeClasses.h"
+#include "zip/ArchiveWriter.h"
 #include "zip/EntryText.h"
 
 namespace kvxpack {
@@ -60,8 +61,15 @@ bool readArchiveBytes(const std::string& name, const unsigned char* data, std::s
 bool planMerge(std::vector<ArchiveInput>& inputs, ArchiveInput& runtime, MergePlan& plan, std::string& error) {
     plan = MergePlan{};
     std::unordered_map<std::string, const ZipEntry*> ownRuntime;
-    for (const ZipEntry& entry : runtime.entries) {
-        if (isRuntimeClassName(entry.name)) ownRuntime.emplace(entry.name, &entry);
+    for (ZipEntry& entry : runtime.entries) {
+        if (!isRuntimeClassName(entry.name)) continue;
+        // Made when kvxpack was built: their times would make each build of kvxpack pack
+        // other bytes.
+        entry.dosTime = FIXED_DOS_TIME;
+        entry.dosDate = FIXED_DOS_DATE;
+        std::string kept;
+        if (filterExtraFields(entry.extra, kept, true)) entry.extra = kept;
+        ownRuntime.emplace(entry.name, &entry);
     }
     if (ownRuntime.empty()) {
         error = "the runtime classes built into kvxpack are missing (" + runtime.name + ")";
