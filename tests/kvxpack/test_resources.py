@@ -164,6 +164,26 @@ def test_inspect_shows_what_was_put_in(run, inputs):
     assert "configuration text (36 bytes" in text, text
 
 
+@pytest.mark.parametrize("config, shown", [
+    (b"mainclassMain\n", "Main"),              # no space needed after the key
+    (b"  MAINCLASS = app.Main\n", "app.Main"),  # case of A to Z, spaces and one '='
+    (b"mainclass\tMain\n", "\\tMain"),         # a tab belongs to the value, and shows
+    (b"\tmainclass Main\n", "(none)"),          # nor is a tab a space before the key
+])
+def test_inspect_reads_the_main_class_as_the_launcher_does(run, stub, jar, tmp_path, config, shown):
+    (tmp_path / "app.cfg").write_bytes(config)
+    out = tmp_path / "app"
+    result = run("--stub", stub, "--jar", jar, "--config", tmp_path / "app.cfg", "-o", out)
+    if shown == "(none)":  # kvxpack sees no main class either, and refuses
+        assert result.returncode == 2 and b"no main class" in result.stderr, result.stderr
+        result = run("--stub", stub, "--jar", jar, "--config", tmp_path / "app.cfg", "--main", "x.Y", "-o", out)
+        shown = "x.Y"
+    assert result.returncode == 0, result.stderr
+    report = run("--inspect", out)
+    assert report.returncode == 0, report.stderr
+    assert f"main class: {shown}\n" in report.stdout.decode(), report.stdout.decode()
+
+
 def test_console_variant_and_version_numbers(run, inputs):
     out = inputs / "cli.exe"
     result = run("--arch", "x64", "--console", "--jar", inputs / "app.jar", "--main", "app.Main",
