@@ -184,18 +184,25 @@ def test_inspect_reads_the_main_class_as_the_launcher_does(run, stub, jar, tmp_p
     assert f"main class: {shown}\n" in report.stdout.decode(), report.stdout.decode()
 
 
-def test_console_variant_and_version_numbers(run, inputs):
+@pytest.mark.parametrize("version, numbers, strings", [
+    ("ProductVersion=3.1", (0, 0, 0x00030001, 0), ["ProductVersion = 3.1"]),
+    # Without ProductVersion the product version is the file version; only the given string is written.
+    ("FileVersion=2.7.1 rc", (0x00020007, 0x00010000, 0x00020007, 0x00010000), ["FileVersion = 2.7.1 rc"]),
+])
+def test_console_variant_and_version_numbers(run, inputs, version, numbers, strings):
     out = inputs / "cli.exe"
     result = run("--arch", "x64", "--console", "--jar", inputs / "app.jar", "--main", "app.Main",
-                 "--version", "ProductVersion=3.1", "-o", out)
+                 "--version", version, "-o", out)
     assert result.returncode == 0, result.stderr
     data = out.read_bytes()
     optional, _ = rf.pe_offsets(data)
     assert struct.unpack_from("<H", data, optional + 68)[0] == 3  # console subsystem
     record = rf.resources(data)[(16, 1, 0x0409)]
     fixed = record.index(struct.pack("<I", 0xFEEF04BD))
-    assert struct.unpack_from("<IIII", record, fixed + 8) == (0, 0, 0x00030001, 0)
-    assert "launcher: x64, console" in run("--inspect", out).stdout.decode()
+    assert struct.unpack_from("<IIII", record, fixed + 8) == numbers
+    report = run("--inspect", out).stdout.decode()
+    assert "launcher: x64, console" in report
+    assert [l.strip() for l in report.splitlines() if l.startswith("    ")] == strings, report
 
 
 @pytest.mark.parametrize("arch", ARCHES)
