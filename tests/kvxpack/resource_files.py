@@ -45,8 +45,9 @@ def standard_icon():
                      (256, png_image(256), 32)])
 
 
-def small_icon(seed=0):
-    return ico_file([(16, dib_icon_image(16 + 0 * seed), 32)])
+def small_icon():
+    """One 16 px 32-bit bitmap image."""
+    return ico_file([(16, dib_icon_image(16), 32)])
 
 
 def bmp_file(width, height, bits=24):
