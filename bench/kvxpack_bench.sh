@@ -79,5 +79,5 @@ measure() {  # name, file cp copies, kvxpack arguments...
 
 measure "one archive" "$work/app.jar" --jar "$work/app.jar"
 measure "two archives merged" "$work/both.bin" --jar "$work/one.jar" --jar "$work/two.jar"
-[ $status -eq 0 ] && echo "  goals met"
+if [ -n "$quick" ]; then echo "  (a quick run: too small to hold the goals)"; elif [ $status -eq 0 ]; then echo "  goals met"; fi
 exit $status
