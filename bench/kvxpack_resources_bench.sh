@@ -29,16 +29,17 @@ stub=$root/build/win64/kvx.exe
 
 work=$(mktemp -d "$root/build/kvxpack-res-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
-/usr/bin/python3 - "$work" "$root/tests/kvxpack" "$quick" <<'PY'
+/usr/bin/python3 - "$work" "$root/tests" "$quick" <<'PY'
 import os, sys, zipfile
 work = sys.argv[1]
-sys.path.insert(0, sys.argv[2])
+sys.path[:0] = [sys.argv[2] + "/kvxpack", sys.argv[2] + "/shared"]
 import resource_files as rf
+from kvx_support import standard_icon
 part = (64 << 10) if sys.argv[3] else (4 << 20)
 with zipfile.ZipFile(os.path.join(work, "app.jar"), "w", zipfile.ZIP_STORED) as archive:
     for i in range(64):
         archive.writestr(f"lib/part{i:02}.bin", os.urandom(part))
-open(os.path.join(work, "app.ico"), "wb").write(rf.standard_icon())
+open(os.path.join(work, "app.ico"), "wb").write(standard_icon())
 open(os.path.join(work, "splash.bmp"), "wb").write(rf.bmp_file(640, 400))
 PY
 args=(--stub "$stub" --jar "$work/app.jar" --main app.Main --icon "$work/app.ico" --splash "$work/splash.bmp"

@@ -4,12 +4,14 @@ import io
 import os
 import struct
 import subprocess
+import sys
 import zipfile
 from pathlib import Path
 
 import pytest
 
 ROOT = Path(__file__).resolve().parents[2]
+sys.path.insert(0, str(ROOT / "tests" / "shared"))
 JDK = Path(os.environ.get("JDK_HOME", "/usr/lib/jvm/java-17-openjdk-amd64"))
 END_SIGNATURE = b"PK\x05\x06"
 LAUNCHER_WINDOW = 22 + 51200
