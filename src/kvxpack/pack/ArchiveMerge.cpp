@@ -137,9 +137,9 @@ bool mergeServiceList(const ServiceList& list, const ArchiveInput* manifestArchi
             if (end == std::string::npos) end = text.size();
             std::string line = text.substr(at, std::min(text.find('#', at), end) - at);
             at = end + 1;
-            const std::size_t first = line.find_first_not_of(" \t\f");
-            if (first == std::string::npos) continue;
-            line = line.substr(first, line.find_last_not_of(" \t\f") - first + 1);
+            const std::size_t begin = line.find_first_not_of(" \t\f\v");
+            if (begin == std::string::npos) continue;
+            line = line.substr(begin, line.find_last_not_of(" \t\f\v") - begin + 1);
             if (seen.insert(line).second) merged += line + "\n";
         }
     }
