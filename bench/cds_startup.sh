@@ -7,7 +7,8 @@
 # Prints the first-start cost and the ratios of later starts (goals: at most 0.85 of plain
 # java on JDK 17 and 0.80 on JDK 25, within 1.02 of the hand-tuned options).
 # Medians of wall time, the commands taking turns; the CPU time (user + system) is printed
-# beside them, being steadier on a shared machine.
+# beside them, being steadier on a shared machine. KVX_BENCH_QUICK=1 (tools/run-bench --quick):
+# one run of each command, JDK 17 only, to show that the benchmark still works.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 java_dir=/usr/share/java
@@ -16,7 +17,9 @@ for jar in clojure.jar spec.alpha.jar core.specs.alpha.jar; do
 done
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+quick=${KVX_BENCH_QUICK:-}
 runs=${CDS_BENCH_RUNS:-15}
+[ -z "$quick" ] || runs=1
 
 # The packed executable carries clojure.jar; its two companion libraries sit in lib/ beside it.
 mkdir -p "$work/lib"
@@ -28,17 +31,20 @@ args=(-e "(println (reduce + (range 10)))")
 bench_runtime() {
   local name=$1 jdk=$2 goal=$3 hand_write=$4 hand_use=$5
   local exe=$work/clj-$name cache=$work/cache-$name
-  "$root/build/host/kvxpack" --cds --jar "$java_dir/clojure.jar" --main $main --libs lib \
+  # The host launcher: kvxpack's default is the Windows one, which cannot run here.
+  "$root/build/host/kvxpack" --arch host --cds --jar "$java_dir/clojure.jar" --main $main --libs lib \
       --jvmdll "$jdk/lib/server/libjvm.so" --jre-order c -o "$exe"
   export XDG_CACHE_HOME=$cache
-  "$exe" "${args[@]}" >"$work/out" 2>&1
+  "$exe" "${args[@]}" >"$work/out" 2>&1 ||
+    { echo "$name: the packed application failed (exit $?): $(cat "$work/out")" >&2; exit 1; }
   [ "$(cat "$work/out")" = 45 ] || { echo "$name: the packed application printed: $(cat "$work/out")" >&2; exit 1; }
   compgen -G "$cache/kvx/cds/*.jsa" >/dev/null || compgen -G "$cache/kvx/cds/*.aot" >/dev/null ||
     { echo "$name: no archive was written" >&2; exit 1; }
 
   # The archive by hand, as a user who knows the options would make it.
   local hand=$work/hand-$name
-  "$jdk/bin/java" "${hand_write/@/$hand}" -cp "$classpath" $main "${args[@]}" >/dev/null 2>&1
+  "$jdk/bin/java" "${hand_write/@/$hand}" -cp "$classpath" $main "${args[@]}" >"$work/out" 2>&1 ||
+    { echo "$name: java writing the archive failed: $(cat "$work/out")" >&2; exit 1; }
   [ -s "$hand" ] || { echo "$name: the hand-made archive is missing" >&2; exit 1; }
 
   export BENCH_EXE=$exe BENCH_JDK=$jdk BENCH_HAND=${hand_use/@/$hand} BENCH_CP=$classpath BENCH_CACHE=$cache
@@ -79,7 +85,7 @@ for _ in range(runs):
         after = os.times()
         cpus[k].append((after.children_user - before.children_user) + (after.children_system - before.children_system))
 firsts = []
-for _ in range(3):
+for _ in range(1 if e.get("KVX_BENCH_QUICK") else 3):
     shutil.rmtree(e["BENCH_CACHE"], ignore_errors=True)
     firsts.append(once(commands["kvx"]))
 w = {k: statistics.median(v) for k, v in walls.items()}
@@ -97,7 +103,9 @@ PY
 
 bench_runtime jdk17 /usr/lib/jvm/java-17-openjdk-amd64 0.85 "-XX:ArchiveClassesAtExit=@" "-XX:SharedArchiveFile=@"
 temurin=/usr/lib/jvm/temurin-25-jdk-amd64
-if [ -f "$temurin/lib/server/libjvm.so" ]; then
+if [ -n "$quick" ]; then
+  echo "jdk25: not measured in a quick run"
+elif [ -f "$temurin/lib/server/libjvm.so" ]; then
   bench_runtime jdk25 $temurin 0.80 "-XX:AOTCacheOutput=@" "-XX:AOTCache=@"
 else
   echo "jdk25: $temurin is not installed; the AOT cache is not measured"

@@ -25,7 +25,8 @@ ln -s "$jdk" "$work/shipped/runtime"
     -o "$work/shipped/hello"
 "$work/shipped/hello" x | grep -q "hello 1" || { echo "packed executable (default order) did not run" >&2; exit 1; }
 
-hyperfine --warmup 3 --runs 30 --export-json "$work/result.json" -N \
+if [ -n "${KVX_BENCH_QUICK:-}" ]; then timing=(--warmup 0 --runs 1); else timing=(--warmup 3 --runs 30); fi
+hyperfine "${timing[@]}" --export-json "$work/result.json" -N \
     "$work/hello x" "$jdk/bin/java -cp $work/app.jar bench.Hello x" "$work/shipped/hello x" >/dev/null
 /usr/bin/python3 - "$work/result.json" <<'PY'
 import json, sys

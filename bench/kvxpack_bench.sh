@@ -3,11 +3,15 @@
 # the same number of bytes (median of several runs) and peak memory (maximum resident set).
 # Goals: within 1.3x of cp, under 64 MiB.
 #   bench/kvxpack_bench.sh [RUNS]      (KVXPACK=path/to/kvxpack to measure another build)
+# KVX_BENCH_QUICK=1: one run over archives of a few hundred KiB, goals printed but not held,
+# to show that the benchmark works.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 kvxpack=${KVXPACK:-$root/build/host/kvxpack}
 stub=${KVX_STUB:-$root/build/host/kvx}
 runs=${1:-7}
+quick=${KVX_BENCH_QUICK:-}
+[ -z "$quick" ] || runs=1
 [ -x "$kvxpack" ] || { echo "kvxpack_bench: $kvxpack is not built" >&2; exit 1; }
 [ -f "$stub" ] || { echo "kvxpack_bench: $stub is not built" >&2; exit 1; }
 [ -x /usr/bin/time ] || { echo "kvxpack_bench: /usr/bin/time is missing" >&2; exit 1; }
@@ -17,13 +21,14 @@ trap 'rm -rf "$work"' EXIT
 
 # Stored entries of 4 MiB random bytes (jar-like archives that do not compress), plus many
 # small deflated ones as real jars have: 256 MiB in one archive, and 2 x 128 MiB.
-/usr/bin/python3 - "$work" <<'PY'
+/usr/bin/python3 - "$work" "$quick" <<'PY'
 import os, sys, zipfile
+part, small = (64 << 10, 20) if sys.argv[2] else (4 << 20, 2000)
 def make(path, parts, prefix):
     with zipfile.ZipFile(path, "w", zipfile.ZIP_STORED) as archive:
         for i in range(parts):
-            archive.writestr(f"{prefix}/part{i:02}.bin", os.urandom(4 << 20))
-        for i in range(2000):
+            archive.writestr(f"{prefix}/part{i:02}.bin", os.urandom(part))
+        for i in range(small):
             archive.writestr(f"{prefix}/c/C{i}.class", os.urandom(64) * 20, zipfile.ZIP_DEFLATED)
 make(os.path.join(sys.argv[1], "app.jar"), 64, "app")
 make(os.path.join(sys.argv[1], "one.jar"), 32, "one")
@@ -61,16 +66,18 @@ measure() {  # name, file cp copies, kvxpack arguments...
   pack_kib=$(/usr/bin/time -f %M "$kvxpack" --stub "$stub" "$@" --main app.Main -o "$work/out" 2>&1 >/dev/null | tail -1)
   cp_kib=$(/usr/bin/time -f %M cp "$copy_of" "$work/copy" 2>&1 >/dev/null | tail -1)
   ratio=$(awk -v p="$pack_us" -v c="$cp_us" 'BEGIN { printf "%.2f", p / c }')
-  echo "kvxpack_bench: $name ($(( $(stat -c %s "$copy_of") / 1048576 )) MiB), median of $runs runs"
+  echo "kvxpack_bench: $name ($(( $(stat -c %s "$copy_of") / 1024 )) KiB), median of $runs runs"
   echo "  cp       $(awk -v t="$cp_us" 'BEGIN { printf "%8.1f ms", t / 1000 }')   max RSS ${cp_kib} KiB"
   echo "  kvxpack  $(awk -v t="$pack_us" 'BEGIN { printf "%8.1f ms", t / 1000 }')   max RSS ${pack_kib} KiB"
   echo "  time ratio kvxpack/cp = $ratio (goal <= 1.30)"
   echo "  peak memory = $(( pack_kib / 1024 )) MiB (goal < 64 MiB)"
   awk -v r="$ratio" 'BEGIN { exit !(r <= 1.3) }' || { echo "  GOAL MISSED: time"; status=1; }
   [ "$pack_kib" -lt $(( 64 * 1024 )) ] || { echo "  GOAL MISSED: memory"; status=1; }
+  # Too small to measure: only a failure to run counts.
+  [ -z "$quick" ] || status=0
 }
 
 measure "one archive" "$work/app.jar" --jar "$work/app.jar"
 measure "two archives merged" "$work/both.bin" --jar "$work/one.jar" --jar "$work/two.jar"
-[ $status -eq 0 ] && echo "  goals met"
+if [ -n "$quick" ]; then echo "  (a quick run: too small to hold the goals)"; elif [ $status -eq 0 ]; then echo "  goals met"; fi
 exit $status

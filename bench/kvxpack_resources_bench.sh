@@ -3,10 +3,14 @@
 # against `cp` of the same bytes (median of several runs) and peak memory. Goals: within 1.3x
 # of cp, under 64 MiB. Also prints the sizes of the Windows stubs (goal: at most 128 KiB each).
 #   bench/kvxpack_resources_bench.sh [RUNS]      (KVXPACK=path/to/kvxpack to measure another build)
+# KVX_BENCH_QUICK=1: one run over a small archive, goals printed but not held, to show that
+# the benchmark works.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 kvxpack=${KVXPACK:-$root/build/host/kvxpack}
 runs=${1:-7}
+quick=${KVX_BENCH_QUICK:-}
+[ -z "$quick" ] || runs=1
 [ -x "$kvxpack" ] || { echo "kvxpack_resources_bench: $kvxpack is not built" >&2; exit 1; }
 [ -x /usr/bin/time ] || { echo "kvxpack_resources_bench: /usr/bin/time is missing" >&2; exit 1; }
 status=0
@@ -25,15 +29,17 @@ stub=$root/build/win64/kvx.exe
 
 work=$(mktemp -d "$root/build/kvxpack-res-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
-/usr/bin/python3 - "$work" "$root/tests/kvxpack" <<'PY'
+/usr/bin/python3 - "$work" "$root/tests" "$quick" <<'PY'
 import os, sys, zipfile
 work = sys.argv[1]
-sys.path.insert(0, sys.argv[2])
+sys.path[:0] = [sys.argv[2] + "/kvxpack", sys.argv[2] + "/shared"]
 import resource_files as rf
+from kvx_support import standard_icon
+part = (64 << 10) if sys.argv[3] else (4 << 20)
 with zipfile.ZipFile(os.path.join(work, "app.jar"), "w", zipfile.ZIP_STORED) as archive:
     for i in range(64):
-        archive.writestr(f"lib/part{i:02}.bin", os.urandom(4 << 20))
-open(os.path.join(work, "app.ico"), "wb").write(rf.standard_icon())
+        archive.writestr(f"lib/part{i:02}.bin", os.urandom(part))
+open(os.path.join(work, "app.ico"), "wb").write(standard_icon())
 open(os.path.join(work, "splash.bmp"), "wb").write(rf.bmp_file(640, 400))
 PY
 args=(--stub "$stub" --jar "$work/app.jar" --main app.Main --icon "$work/app.ico" --splash "$work/splash.bmp"
@@ -54,12 +60,14 @@ pack_us=$(printf '%s\n' "${pack_times[@]}" | median)
 rm -f "$work/out.exe"
 pack_kib=$(/usr/bin/time -f %M "$kvxpack" "${args[@]}" 2>&1 >/dev/null | tail -1)
 ratio=$(awk -v p="$pack_us" -v c="$cp_us" 'BEGIN { printf "%.2f", p / c }')
-echo "kvxpack with icon, splash and version record: archive $(( $(stat -c %s "$work/app.jar") / 1048576 )) MiB, median of $runs runs"
+echo "kvxpack with icon, splash and version record: archive $(( $(stat -c %s "$work/app.jar") / 1024 )) KiB, median of $runs runs"
 echo "  cp       $(awk -v t="$cp_us" 'BEGIN { printf "%8.1f ms", t / 1000 }')"
 echo "  kvxpack  $(awk -v t="$pack_us" 'BEGIN { printf "%8.1f ms", t / 1000 }')   max RSS ${pack_kib} KiB"
 echo "  time ratio kvxpack/cp = $ratio (goal <= 1.30)"
 echo "  peak memory = $(( pack_kib / 1024 )) MiB (goal < 64 MiB)"
 awk -v r="$ratio" 'BEGIN { exit !(r <= 1.3) }' || { echo "  GOAL MISSED: time"; status=1; }
 [ "$pack_kib" -lt $(( 64 * 1024 )) ] || { echo "  GOAL MISSED: memory"; status=1; }
-[ $status -eq 0 ] && echo "  goals met"
+# Too small to measure: only a failure to run counts.
+[ -z "$quick" ] || status=0
+if [ -n "$quick" ]; then echo "  (a quick run: too small to hold the goals)"; elif [ $status -eq 0 ]; then echo "  goals met"; fi
 exit $status

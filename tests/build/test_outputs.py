@@ -3,11 +3,14 @@ and the Java API classes as the natives expect them."""
 import os
 import re
 import subprocess
+import sys
 import zipfile
 
 import pytest
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+sys.path.insert(0, os.path.join(ROOT, "tests", "shared"))
+from kvx_support import tool  # noqa: E402
 JDK = "/usr/lib/jvm/java-17-openjdk-amd64"
 SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "shell32.dll", "advapi32.dll", "msvcrt.dll",
                "comctl32.dll", "shlwapi.dll", "ole32.dll"}
@@ -15,7 +18,7 @@ SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "shell32.dll", "advapi
 
 def pe_header(path, objdump):
     assert os.path.exists(path), f"{path} was not built"
-    return subprocess.run([objdump, "-p", path], capture_output=True, text=True, check=True, timeout=60).stdout
+    return subprocess.run([tool(objdump), "-p", path], capture_output=True, text=True, check=True, timeout=60).stdout
 
 
 @pytest.mark.parametrize("arch,objdump,magic", [

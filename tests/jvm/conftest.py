@@ -3,10 +3,13 @@ kvxpack from build/host/kvx, started as a user would, every run under a timeout.
 import os
 import shutil
 import subprocess
+import sys
 
 import pytest
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+sys.path.insert(0, os.path.join(ROOT, "tests", "shared"))
+import kvx_support  # noqa: E402
 JDK = "/usr/lib/jvm/java-17-openjdk-amd64"
 STUB = os.path.join(ROOT, "build", "host", "kvx")
 KVXPACK = os.path.join(ROOT, "build", "host", "kvxpack")
@@ -15,8 +18,8 @@ APPS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "apps")
 
 
 def require(path):
-    assert os.path.exists(path), f"{path} is missing: build it with make"
-    return path
+    """A build output, as a string for command lines; the test fails when it is not built."""
+    return str(kvx_support.need(path, os.path.basename(path)))
 
 
 @pytest.fixture(scope="session")

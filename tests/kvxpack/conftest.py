@@ -1,14 +1,17 @@
 """Black-box tests of the real kvxpack binary (env KVXPACK, default build/host/kvxpack)."""
+import datetime
 import io
 import os
 import struct
 import subprocess
+import sys
 import zipfile
 from pathlib import Path
 
 import pytest
 
 ROOT = Path(__file__).resolve().parents[2]
+sys.path.insert(0, str(ROOT / "tests" / "shared"))
 JDK = Path(os.environ.get("JDK_HOME", "/usr/lib/jvm/java-17-openjdk-amd64"))
 END_SIGNATURE = b"PK\x05\x06"
 LAUNCHER_WINDOW = 22 + 51200
@@ -153,12 +156,14 @@ def raw_entries(path):
 
 
 def make_zip(path, entries=None, comment=b""):
-    """A small archive; entries maps names to bytes."""
+    """A small archive; entries maps names to bytes. Each entry has a time of its own (2021,
+    two seconds apart), the same whenever the archive is made."""
     entries = entries or {"a/One.txt": b"one\n", "b/Two.bin": bytes(range(256)) * 4}
     buffer = io.BytesIO()
     with zipfile.ZipFile(buffer, "w", zipfile.ZIP_DEFLATED) as archive:
-        for name, data in entries.items():
-            archive.writestr(name, data)
+        for i, (name, data) in enumerate(entries.items()):
+            when = datetime.datetime(2021, 3, 4, 5, 6) + datetime.timedelta(seconds=2 * i)
+            archive.writestr(zipfile.ZipInfo(name, when.timetuple()[:6]), data, zipfile.ZIP_DEFLATED)
         archive.comment = comment
     path.write_bytes(buffer.getvalue())
     return path

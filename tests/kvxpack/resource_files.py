@@ -1,53 +1,7 @@
-"""Icons, bitmaps and PE facts for the resource tests, made from the file formats' own
-definitions (no image library): deterministic bytes, so round trips can compare bit for bit."""
+"""Bitmaps and PE facts for the resource tests, made from the file formats' own definitions
+(no image library): deterministic bytes, so round trips can compare bit for bit. The test
+icons are in tests/shared/kvx_support.py."""
 import struct
-import zlib
-
-PNG_SIGNATURE = b"\x89PNG\r\n\x1a\n"
-
-
-def dib_icon_image(side, bits=32):
-    """An icon image as a DIB: header with doubled height, colour pixels, then the AND mask."""
-    header = struct.pack("<IiiHHIIiiII", 40, side, side * 2, 1, bits, 0, 0, 0, 0, 0, 0)
-    stride = (side * bits + 31) // 32 * 4
-    pixels = bytes(((x * 7 + y * 13 + side) & 0xFF) for y in range(side) for x in range(stride))
-    mask = bytes((side + 31) // 32 * 4 * side)
-    return header + pixels + mask
-
-
-def png_image(width, height=None):
-    """A small valid RGBA PNG."""
-    height = height or width
-
-    def chunk(kind, body):
-        return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body) & 0xFFFFFFFF)
-
-    rows = b"".join(b"\x00" + bytes(((x * 3 + y) & 0xFF) for x in range(width * 4)) for y in range(height))
-    return (PNG_SIGNATURE + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 6, 0, 0, 0)) +
-            chunk(b"IDAT", zlib.compress(rows, 9)) + chunk(b"IEND", b""))
-
-
-def ico_file(images):
-    """images: list of (side, data, bits); the .ico with its images in order, no gaps."""
-    out = struct.pack("<HHH", 0, 1, len(images))
-    offset = 6 + 16 * len(images)
-    body = b""
-    for side, data, bits in images:
-        out += struct.pack("<BBBBHHII", side % 256, side % 256, 0, 0, 1, bits, len(data), offset)
-        offset += len(data)
-        body += data
-    return out + body
-
-
-def standard_icon():
-    """16, 32 and 48 px bitmaps and a PNG-compressed 256 px image."""
-    return ico_file([(16, dib_icon_image(16), 32), (32, dib_icon_image(32), 32), (48, dib_icon_image(48), 32),
-                     (256, png_image(256), 32)])
-
-
-def small_icon(seed=0):
-    return ico_file([(16, dib_icon_image(16 + 0 * seed), 32)])
-
 
 def bmp_file(width, height, bits=24):
     stride = (width * bits + 31) // 32 * 4

@@ -30,29 +30,33 @@ KEYS = {"--option": "option", "--main": "mainclass", "--property": "property", "
 
 
 
-FIXED_TIME, FIXED_DATE = 0, 0x21  # 1980-01-01 00:00
+FIXED_TIME, FIXED_DATE = 0, 0x21  # 1980-01-01 00:00: the runtime classes' time stamp
 
 
-def check_layout(out_bytes, stub_bytes, jar, text, jar_entries=None):
+def check_layout(out_bytes, stub_bytes, jar, text, source=None):
     """The stub, then one archive with the jar's entries copied raw and the runtime classes,
-    every header rewritten alike, offsets counting from the archive's start (the stub is bytes
-    in front), and the text, closed by a zero byte, as the end record's comment."""
+    every header rewritten alike with the entry's own time (the runtime classes' fixed),
+    offsets counting from the archive's start (the stub is bytes in front), and the text,
+    closed by a zero byte, as the end record's comment. `source`: an archive with the jar's
+    entries, when the jar itself is made to mislead readers."""
     assert out_bytes.startswith(stub_bytes)
     archive = read_archive(out_bytes)
     assert archive["shift"] == len(stub_bytes)
     entries = archive["entries"]
     assert entries[0]["local_offset"] == len(stub_bytes)
-    expected = jar_entries if jar_entries is not None else raw_entries(jar)
+    source = source or jar
+    expected = raw_entries(source)
     runtime = raw_entries(runtime_jar())
+    times = {e["name"]: (e["time"], e["date"]) for e in read_archive(source.read_bytes())["entries"]}
     names = [e["name"] for e in entries]
     assert names == list(expected) + runtime_class_names()
     for e in entries:
         method, crc, raw = expected.get(e["name"]) or runtime[e["name"]]
         assert (e["method"], e["crc"], e["raw"]) == (method, crc, raw), e["name"]
-        assert (e["time"], e["date"]) == (FIXED_TIME, FIXED_DATE)
+        time, date = times[e["name"]] if e["name"] in expected else (FIXED_TIME, FIXED_DATE)
+        assert (e["time"], e["date"]) == (time, date), e["name"]
         assert e["flags"] & 0x8 == 0
-        assert e["local"] == (e["flags"], e["method"], FIXED_TIME, FIXED_DATE, e["crc"], len(e["name"]),
-                              e["name"].encode())
+        assert e["local"] == (e["flags"], e["method"], time, date, e["crc"], len(e["name"]), e["name"].encode())
     assert archive["comment"] == closed(text)
     assert struct.unpack_from("<H", out_bytes, archive["record_at"] + 20) == (len(closed(text)),)
     assert launcher_text(out_bytes) == closed(text)
@@ -115,7 +119,7 @@ def test_signature_inside_existing_comment_does_not_fool_the_search(run, stub, t
     result = run("--stub", stub, "--jar", jar, "--main", "x.Y", "-o", out)
     assert result.returncode == 0, result.stderr
     plain = make_zip(tmp_path / "plain.jar")  # the same entries, read without the trap
-    check_layout(out.read_bytes(), stub.read_bytes(), jar, b"mainclass x.Y\r\n", raw_entries(plain))
+    check_layout(out.read_bytes(), stub.read_bytes(), jar, b"mainclass x.Y\r\n", plain)
 
 
 def test_config_file_lines_come_first_with_crlf(run, stub, jar, tmp_path):

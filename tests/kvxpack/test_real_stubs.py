@@ -5,16 +5,14 @@ import zipfile
 import pytest
 
 from conftest import kvxpack_path, launcher_text, read_archive
-
-# kvxpack lives in build/<preset>/; the stubs in build/host, build/win32 and build/win64.
-# Without --arch: the 64-bit Windows launcher.
-STUBS = {None: "win64/kvx.exe", "host": "host/kvx", "x86": "win32/kvx.exe", "x64": "win64/kvx.exe"}
+from kvx_support import built_stub
 
 
-@pytest.mark.parametrize("arch", list(STUBS), ids=lambda a: a or "default")
+# kvxpack lives in build/<preset>/ and takes the stubs built beside it. Without --arch: the
+# 64-bit Windows launcher.
+@pytest.mark.parametrize("arch", [None, "host", "x86", "x64"], ids=lambda a: a or "default")
 def test_built_stub_is_taken_by_arch(arch, run, hello_jar, tmp_path):
-    stub = kvxpack_path().parent.parent / STUBS[arch]
-    assert stub.is_file(), f"{stub} is not built"
+    stub = built_stub(arch or "x64", builds=kvxpack_path().parent.parent)
     out = tmp_path / "app.exe"
     arch_args = ["--arch", arch] if arch else []
     result = run(*arch_args, "--jar", hello_jar, "--main", "hello.Main", "-o", out)

@@ -6,6 +6,7 @@ import subprocess
 import pytest
 
 from conftest import kvxpack_path, make_zip
+from kvx_support import built_stub, png_image, small_icon, standard_icon
 import resource_files as rf
 
 OLD_OUTPUT = b"the previous executable"
@@ -18,9 +19,7 @@ def write(folder, name, data):
 
 
 def real_stub():
-    stub = kvxpack_path().parent.parent / "win64/kvx.exe"
-    assert stub.is_file(), f"{stub} is not built"
-    return stub
+    return built_stub("x64", builds=kvxpack_path().parent.parent)
 
 
 # Each case gives (arguments, the text the message must hold); the stub is build/win64/kvx.exe.
@@ -29,14 +28,14 @@ CASES = {
     "stub_mz_without_pe": lambda t: (["--stub", write(t, "dos.exe", b"MZ" + bytes(200))], "not a PE image"),
     "stub_cut_in_section_table": lambda t: (["--stub", write(t, "cut.exe", real_stub().read_bytes()[:0x200])],
                                             "cut.exe"),
-    "icon_truncated": lambda t: (["--icon", write(t, "cut.ico", rf.standard_icon()[:-10])], "cut.ico"),
+    "icon_truncated": lambda t: (["--icon", write(t, "cut.ico", standard_icon()[:-10])], "cut.ico"),
     "icon_not_an_icon": lambda t: (["--icon", write(t, "pic.ico", rf.bmp_file(4, 4))], "not an icon"),
     "icon_without_images": lambda t: (["--icon", write(t, "none.ico", b"\0\0\1\0\0\0")], "none.ico"),
-    "icon_cursor": lambda t: (["--tray-icon", "3=" + str(write(t, "c.cur", b"\0\0\2\0" + rf.small_icon()[4:]))],
+    "icon_cursor": lambda t: (["--tray-icon", "3=" + str(write(t, "c.cur", b"\0\0\2\0" + small_icon()[4:]))],
                               "cursor"),
     "icon_missing": lambda t: (["--icon", t / "absent.ico"], "absent.ico"),
     "splash_not_bmp": lambda t: (["--splash", write(t, "s.bmp", b"GIF89a" + bytes(100))], "not a BMP"),
-    "splash_png": lambda t: (["--splash", write(t, "s.png", rf.png_image(8))], "PNG"),
+    "splash_png": lambda t: (["--splash", write(t, "s.png", png_image(8))], "PNG"),
     "splash_truncated": lambda t: (["--splash", write(t, "cut.bmp", rf.bmp_file(50, 50)[:-100])], "cut.bmp"),
     "splash_bad_header": lambda t: (["--splash", write(t, "h.bmp", b"BM" + bytes(12) + b"\x07\0\0\0" + bytes(60))],
                                     "h.bmp"),
@@ -46,10 +45,10 @@ CASES = {
     "manifest_other_root": lambda t: (["--manifest", write(t, "r.manifest", b"<html></html>")], "assembly"),
     "manifest_with_utf8": lambda t: (["--utf8", "--manifest", write(t, "ok.manifest", b"<assembly/>")],
                                      "ok.manifest"),
-    "tray_id_zero": lambda t: (["--tray-icon", "0=" + str(write(t, "a.ico", rf.small_icon()))], "1 to 65535"),
-    "tray_id_too_large": lambda t: (["--tray-icon", "65536=" + str(write(t, "a.ico", rf.small_icon()))],
+    "tray_id_zero": lambda t: (["--tray-icon", "0=" + str(write(t, "a.ico", small_icon()))], "1 to 65535"),
+    "tray_id_too_large": lambda t: (["--tray-icon", "65536=" + str(write(t, "a.ico", small_icon()))],
                                     "1 to 65535"),
-    "tray_id_not_a_number": lambda t: (["--tray-icon", "x=" + str(write(t, "a.ico", rf.small_icon()))],
+    "tray_id_not_a_number": lambda t: (["--tray-icon", "x=" + str(write(t, "a.ico", small_icon()))],
                                        "1 to 65535"),
     "tray_without_file": lambda t: (["--tray-icon", "5"], "ID=FILE"),
     "tray_id_twice": lambda t: (["--tray-icon", "5=a.ico", "--tray-icon", "05=b.ico"], "twice"),
@@ -57,7 +56,7 @@ CASES = {
     "version_not_a_number": lambda t: (["--version", "FileVersion=beta"], "FileVersion"),
     "version_number_too_large": lambda t: (["--version", "FileVersion=1.70000"], "65535"),
     "version_bad_utf8": lambda t: (["--version", b"ProductName=\xff\xfe"], "UTF-8"),
-    "icon_with_linux_stub": lambda t: (["--arch", "host", "--icon", write(t, "a.ico", rf.small_icon())],
+    "icon_with_linux_stub": lambda t: (["--arch", "host", "--icon", write(t, "a.ico", small_icon())],
                                        "Windows launcher"),
     "console_with_host": lambda t: (["--arch", "host", "--console"], "--console"),
 }

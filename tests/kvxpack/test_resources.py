@@ -8,6 +8,7 @@ import zipfile
 import pytest
 
 from conftest import kvxpack_path, launcher_text, make_zip
+from kvx_support import built_stub, ico_file, icon_image, inspect_exe, standard_icon, tool
 import resource_files as rf
 
 ARCHES = {"x86": "win32", "x64": "win64"}
@@ -17,22 +18,18 @@ VERSION = ["FileVersion=1.2.3.4", "ProductVersion=5.6 beta", "ProductName=Kvx De
 
 
 def stub_for(arch, console=False):
-    stub = kvxpack_path().parent.parent / ARCHES[arch] / ("kvxc.exe" if console else "kvx.exe")
-    assert stub.is_file(), f"{stub} is not built"
-    return stub
+    """The launcher kvxpack itself takes: built beside it."""
+    return built_stub(arch, console, builds=kvxpack_path().parent.parent)
 
 
 def wrestool(*args):
-    tool = shutil.which("wrestool")
-    assert tool, "wrestool (icoutils) is missing: run tools/bootstrap"
-    return subprocess.run([tool, *map(str, args)], capture_output=True, timeout=60)
+    return subprocess.run([tool("wrestool"), *map(str, args)], capture_output=True, timeout=60)
 
 
 @pytest.fixture
 def inputs(tmp_path):
-    (tmp_path / "app.ico").write_bytes(rf.standard_icon())
-    (tmp_path / "tray.ico").write_bytes(rf.ico_file([(16, rf.dib_icon_image(16, 8 * 4), 32),
-                                                     (32, rf.dib_icon_image(32), 32)]))
+    (tmp_path / "app.ico").write_bytes(standard_icon())
+    (tmp_path / "tray.ico").write_bytes(ico_file([(16, icon_image(16), 32), (32, icon_image(32), 32)]))
     (tmp_path / "splash.bmp").write_bytes(rf.bmp_file(120, 70))
     make_zip(tmp_path / "app.jar")
     return tmp_path
@@ -130,7 +127,7 @@ def test_headers_sections_and_checksum_are_consistent(arch, run, inputs):
     # A fixed time stamp.
     pe = struct.unpack_from("<I", data, 0x3C)[0]
     assert struct.unpack_from("<I", data, pe + 8)[0] == 0
-    objdump = shutil.which(("x86_64" if arch == "x64" else "i686") + "-w64-mingw32-objdump")
+    objdump = tool(("x86_64" if arch == "x64" else "i686") + "-w64-mingw32-objdump")
     dump = subprocess.run([objdump, "-p", str(out)], capture_output=True, timeout=60)
     assert dump.returncode == 0 and b"Resource Directory" in dump.stdout
 
@@ -152,9 +149,7 @@ def test_same_inputs_give_the_same_bytes_anywhere(run, inputs, tmp_path):
 
 def test_inspect_shows_what_was_put_in(run, inputs):
     out = pack_full(run, inputs, "x86", extra=["--utf8", "--option", "-Xmx64m"])
-    result = run("--inspect", out)
-    assert result.returncode == 0, result.stderr
-    text = result.stdout.decode()
+    text = inspect_exe(kvxpack_path(), out).text
     for expected in ("launcher: x86, GUI", "  | mainclass app.Main", "  | option -Xmx64m", "main class: app.Main",
                      "archive: 6 entries", "runtime classes: present (4 classes of com.quorvane.kvx)",
                      "icon group APPICON: 16x16 32x32 48x48 256x256(PNG)", "icon group 7: 16x16 32x32",
@@ -164,18 +159,44 @@ def test_inspect_shows_what_was_put_in(run, inputs):
     assert "configuration text (36 bytes" in text, text
 
 
-def test_console_variant_and_version_numbers(run, inputs):
+@pytest.mark.parametrize("config, shown", [
+    (b"mainclassMain\n", "Main"),              # no space needed after the key
+    (b"  MAINCLASS = app.Main\n", "app.Main"),  # case of A to Z, spaces and one '='
+    (b"mainclass\tMain\n", "\\tMain"),         # a tab belongs to the value, and shows
+    (b"\tmainclass Main\n", "(none)"),          # nor is a tab a space before the key
+])
+def test_inspect_reads_the_main_class_as_the_launcher_does(run, stub, jar, tmp_path, config, shown):
+    (tmp_path / "app.cfg").write_bytes(config)
+    out = tmp_path / "app"
+    result = run("--stub", stub, "--jar", jar, "--config", tmp_path / "app.cfg", "-o", out)
+    if shown == "(none)":  # kvxpack sees no main class either, and refuses
+        assert result.returncode == 2 and b"no main class" in result.stderr, result.stderr
+        result = run("--stub", stub, "--jar", jar, "--config", tmp_path / "app.cfg", "--main", "x.Y", "-o", out)
+        shown = "x.Y"
+    assert result.returncode == 0, result.stderr
+    report = inspect_exe(kvxpack_path(), out)
+    assert report.main_class == shown, report.text
+
+
+@pytest.mark.parametrize("version, numbers, strings", [
+    ("ProductVersion=3.1", (0, 0, 0x00030001, 0), {"ProductVersion": "3.1"}),
+    # Without ProductVersion the product version is the file version; only the given string is written.
+    ("FileVersion=2.7.1 rc", (0x00020007, 0x00010000, 0x00020007, 0x00010000), {"FileVersion": "2.7.1 rc"}),
+])
+def test_console_variant_and_version_numbers(run, inputs, version, numbers, strings):
     out = inputs / "cli.exe"
     result = run("--arch", "x64", "--console", "--jar", inputs / "app.jar", "--main", "app.Main",
-                 "--version", "ProductVersion=3.1", "-o", out)
+                 "--version", version, "-o", out)
     assert result.returncode == 0, result.stderr
     data = out.read_bytes()
     optional, _ = rf.pe_offsets(data)
     assert struct.unpack_from("<H", data, optional + 68)[0] == 3  # console subsystem
     record = rf.resources(data)[(16, 1, 0x0409)]
     fixed = record.index(struct.pack("<I", 0xFEEF04BD))
-    assert struct.unpack_from("<IIII", record, fixed + 8) == (0, 0, 0x00030001, 0)
-    assert "launcher: x64, console" in run("--inspect", out).stdout.decode()
+    assert struct.unpack_from("<IIII", record, fixed + 8) == numbers
+    report = inspect_exe(kvxpack_path(), out)
+    assert "launcher: x64, console" in report.lines
+    assert report.strings == strings, report.text
 
 
 @pytest.mark.parametrize("arch", ARCHES)

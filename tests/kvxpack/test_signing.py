@@ -1,44 +1,17 @@
 """Authenticode signing of packed executables with osslsigncode: verification passes, the
 launcher reads the same configuration whatever the file length, the JDK still runs classes from
 the signed file, and a signed file can be signed again."""
-import shutil
-import subprocess
-
 import pytest
 
 from conftest import kvxpack_path, launcher_text, run_java
+from kvx_support import built_stub, inspect_exe, make_certificate, sign, verify
 
 ARCHES = {"x86": "win32", "x64": "win64"}
 
 
-def tool(name):
-    path = shutil.which(name)
-    assert path, f"{name} is missing: run tools/bootstrap"
-    return path
-
-
 @pytest.fixture(scope="module")
 def certificate(tmp_path_factory):
-    folder = tmp_path_factory.mktemp("cert")
-    subprocess.run([tool("openssl"), "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
-                    "-subj", "/CN=kvx test signer", "-keyout", str(folder / "key.pem"), "-out", str(folder / "cert.pem")],
-                   check=True, capture_output=True, timeout=120)
-    return folder
-
-
-def sign(certificate, source, target):
-    result = subprocess.run([tool("osslsigncode"), "sign", "-certs", str(certificate / "cert.pem"), "-key",
-                             str(certificate / "key.pem"), "-h", "sha256", "-n", "kvx test", "-in", str(source),
-                             "-out", str(target)], capture_output=True, timeout=120)
-    assert result.returncode == 0, result.stdout + result.stderr
-    return target
-
-
-def verify(certificate, path):
-    result = subprocess.run([tool("osslsigncode"), "verify", "-CAfile", str(certificate / "cert.pem"), "-in", str(path)],
-                            capture_output=True, timeout=120)
-    assert result.returncode == 0, result.stdout + result.stderr
-    return result.stdout.decode()
+    return make_certificate(tmp_path_factory.mktemp("cert"))
 
 
 def readable_text(data):
@@ -54,8 +27,7 @@ def pack(run, arch, jar, out, padding):
 
 @pytest.mark.parametrize("arch", ARCHES)
 def test_every_file_length_signs_and_reads_back_the_same(arch, run, hello_jar, certificate, tmp_path):
-    stub = kvxpack_path().parent.parent / ARCHES[arch] / "kvx.exe"
-    assert stub.is_file(), f"{stub} is not built"
+    built_stub(arch, builds=kvxpack_path().parent.parent)
     residues = set()
     for padding in range(8):
         out = pack(run, arch, hello_jar, tmp_path / f"app{padding}.exe", padding)
@@ -83,5 +55,5 @@ def test_signed_executable_still_runs_with_the_jdk_and_signs_again(arch, run, he
     assert readable_text(again.read_bytes()) == readable_text(out.read_bytes())
     assert run_java(again, "c").returncode == 0
     # Inspect reads the signed file like the launcher does.
-    report = run("--inspect", again).stdout.decode()
-    assert "  | mainclass hello.Main" in report and "main class: hello.Main" in report, report
+    report = inspect_exe(kvxpack_path(), again)
+    assert "| mainclass hello.Main" in report.lines and report.main_class == "hello.Main", report.text

@@ -9,6 +9,7 @@ from pathlib import Path
 import pytest
 
 from conftest import ROOT, kvxpack_path, make_zip, sparse_jar
+from kvx_support import standard_icon
 import resource_files as rf
 
 OLD_OUTPUT = b"an executable from before"
@@ -119,7 +120,7 @@ def test_windows_build_writes_the_same_resources(run, tmp_path):
     assert stub.is_file(), f"{stub} is not built"
     (tmp_path / "kvx.exe").write_bytes(stub.read_bytes())
     make_zip(tmp_path / "app.jar")
-    (tmp_path / "app.ico").write_bytes(rf.standard_icon())
+    (tmp_path / "app.ico").write_bytes(standard_icon())
     (tmp_path / "splash.bmp").write_bytes(rf.bmp_file(33, 17, 8))
     args = ["--stub", "kvx.exe", "--jar", "app.jar", "--main", "app.Main", "--icon", "app.ico",
             "--tray-icon", "9=app.ico", "--splash", "splash.bmp", "--version", "FileVersion=3.2.1",

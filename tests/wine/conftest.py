@@ -27,6 +27,7 @@ import select
 import shutil
 import signal
 import subprocess
+import sys
 import tempfile
 import time
 import zipfile
@@ -35,6 +36,8 @@ from pathlib import Path
 import pytest
 
 ROOT = Path(__file__).resolve().parents[2]
+sys.path.insert(0, str(ROOT / "tests" / "shared"))
+import kvx_support  # noqa: E402
 ARCHES = ("win32", "win64")
 LOCALES = {"en_US": "en_US.UTF-8", "zh_TW": "zh_TW.UTF-8", "zh_CN": "zh_CN.UTF-8"}
 PREFIX_INIT_TIMEOUT = 300
@@ -46,14 +49,11 @@ SCRUBBED = ("JAVA_HOME", "JRE_HOME", "CLASSPATH", "CLASS_PATH", "LANGUAGE", "LAN
 
 class Builds:
     def dir(self, preset):
-        override = os.environ.get("KVX_BUILD_" + preset.upper())
-        return Path(override) if override else ROOT / "build" / preset
+        return kvx_support.build_dir(preset)
 
     @staticmethod
     def need(path, what):
-        if not path.is_file():
-            pytest.fail("%s is missing: %s (build it first, e.g. `make all`)" % (what, path), pytrace=False)
-        return path
+        return kvx_support.need(path, what)
 
     def kvx(self, arch):
         return self.need(self.dir(arch) / "kvx.exe", "the %s launcher" % arch)
@@ -186,8 +186,7 @@ class WineSession:
         self.lock = None
         self.owns_prefix = False
         for tool in ("wine", "wineserver", "wineboot", "Xvfb"):
-            if not shutil.which(tool):
-                pytest.fail("%s is not installed (run tools/bootstrap)" % tool, pytrace=False)
+            kvx_support.tool(tool)
 
     # -- environment -------------------------------------------------------------------
     def env(self, locale="en_US", extra=None, debug="-all"):

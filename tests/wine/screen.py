@@ -1,33 +1,12 @@
 """What the Xvfb screen shows: screenshots (ImageMagick `import`, read as binary PPM), taken
 the moment the test JVM's log reaches a line, and pixel checks of the 400 x 300 test picture
 (tests/wine/stubs/make_pictures.py) centred on the 1024 x 768 screen."""
-import subprocess
 import threading
 import time
 
-import pytest
+from kvx_support import Screenshot  # noqa: F401  (one screenshot maker for every suite)
 
 RED, GREEN, BLUE = (255, 0, 0), (0, 255, 0), (0, 0, 255)
-
-
-class Screenshot:
-    """The X screen as RGB pixels."""
-
-    def __init__(self, display, path):
-        try:
-            subprocess.run(["import", "-display", display, "-window", "root", "-depth", "8", "ppm:%s" % path],
-                           check=True, timeout=60, capture_output=True)
-        except FileNotFoundError:
-            pytest.fail("ImageMagick's import is not installed (run tools/bootstrap)", pytrace=False)
-        data = path.read_bytes()
-        parts = data.split(maxsplit=4)
-        assert parts[0] == b"P6" and parts[3] == b"255", "not an 8-bit binary PPM"
-        self.width, self.height = int(parts[1]), int(parts[2])
-        self.pixels = parts[4]
-
-    def at(self, x, y):
-        i = (y * self.width + x) * 3
-        return tuple(self.pixels[i:i + 3])
 
 
 def wait_for_line(log, prefix, seconds=40):

@@ -2,7 +2,6 @@
 start with the test JVM, their icons and bitmap 100 load by id, the version record reads
 through GetFileVersionInfo/VerQueryValue, the launcher's string tables still show in all three
 languages, and the image checksum matches MapFileAndCheckSum."""
-import subprocess
 import sys
 
 import pytest
@@ -10,6 +9,7 @@ import pytest
 from vm_support import JavaApp, java_app, winpath  # noqa: F401  (java_app is a fixture)
 
 from conftest import ROOT
+from kvx_support import ico_file, icon_image, make_certificate, sign, standard_icon
 
 sys.path.insert(0, str(ROOT / "tests" / "kvxpack"))
 import resource_files as rf  # noqa: E402
@@ -21,9 +21,9 @@ ARCHES = ("win32", "win64")
 def resource_inputs(tmp_path):
     folder = tmp_path / "inputs"
     folder.mkdir()
-    (folder / "app.ico").write_bytes(rf.standard_icon())
-    (folder / "tray.ico").write_bytes(rf.ico_file([(16, rf.dib_icon_image(16), 32), (32, rf.dib_icon_image(32), 32),
-                                                   (48, rf.dib_icon_image(48), 32)]))
+    (folder / "app.ico").write_bytes(standard_icon())
+    (folder / "tray.ico").write_bytes(ico_file([(16, icon_image(16), 32), (32, icon_image(32), 32),
+                                                (48, icon_image(48), 32)]))
     (folder / "splash.bmp").write_bytes(rf.bmp_file(160, 90))
     return folder
 
@@ -95,19 +95,13 @@ def test_console_launcher_starts_the_application(wine, builds, pack, testjvm, tm
 
 @pytest.mark.parametrize("arch", ARCHES)
 def test_signed_executable_reads_the_same_configuration(java_app, tmp_path, arch):
-    import shutil
-    osslsigncode, openssl = shutil.which("osslsigncode"), shutil.which("openssl")
-    assert osslsigncode and openssl, "osslsigncode or openssl is missing: run tools/bootstrap"
-    subprocess.run([openssl, "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj", "/CN=kvx test",
-                    "-keyout", str(tmp_path / "key.pem"), "-out", str(tmp_path / "cert.pem")],
-                   check=True, capture_output=True, timeout=120)
+    certificate = make_certificate(tmp_path / "cert")
     app = java_app(arch, options=("-Xmx32m",), properties=("signed=yes",))
     before = app.launch(["a"], script=["class app/Main"])
     before.check_success()
     unsigned = app.exe.with_name("unsigned.exe")
     app.exe.rename(unsigned)
-    subprocess.run([osslsigncode, "sign", "-certs", str(tmp_path / "cert.pem"), "-key", str(tmp_path / "key.pem"),
-                    "-in", str(unsigned), "-out", str(app.exe)], check=True, capture_output=True, timeout=120)
+    sign(certificate, unsigned, app.exe)
     assert app.exe.stat().st_size > unsigned.stat().st_size
     after = app.launch(["a"], script=["class app/Main"])
     after.check_success()

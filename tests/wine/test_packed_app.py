@@ -3,21 +3,18 @@ icon, a tray icon under an id of the packer's command line, a splash picture and
 record. Under Wine with the test JVM its splash shows centred and upright while main runs, the
 tray icon Java asks for by that id reaches the shell with the packed pixels, and
 `kvxpack --inspect` lists what was put in."""
-import struct
-import subprocess
 import sys
 
 import pytest
 
 from conftest import ROOT
+from kvx_support import ico_file, icon_image, inspect_exe
 from screen import check_centred_picture, shoot_when
 from tray_support import BLUE_RGB, RED, RED_RGB, TRAY, WATCH_SHELL, call, classes, icon, shell_lines
 from vm_support import java_app  # noqa: F401  (java_app is a fixture)
 
 sys.path.insert(0, str(ROOT / "tests" / "wine" / "stubs"))
-sys.path.insert(0, str(ROOT / "tests" / "kvxpack"))
 import make_pictures  # noqa: E402
-import resource_files as rf  # noqa: E402
 
 ARCHES = ("win32", "win64")
 TRAY_ID = 42
@@ -27,21 +24,14 @@ GET_RETURNED = "native-return %s.nativeGetSplashScreen()L%s; = " % (SPLASH, SPLA
 VERSION = ("FileVersion=3.1.4.1", "ProductName=Packed App", "CompanyName=Quorvane")
 
 
-def solid_icon_image(side, rgb):
-    """An opaque 32-bit icon image of one colour."""
-    header = struct.pack("<IiiHHIIiiII", 40, side, side * 2, 1, 32, 0, 0, 0, 0, 0, 0)
-    pixels = bytes((rgb[2], rgb[1], rgb[0], 255)) * (side * side)
-    return header + pixels + bytes((side + 31) // 32 * 4 * side)
-
-
 def packed_app(java_app, tmp_path, arch):
     # The tray icon's 16 x 16 image is red, its larger ones and the application icon blue: the
     # colour the shell receives tells which image of which icon loaded.
     picture = tmp_path / "splash.bmp"
     picture.write_bytes(make_pictures.bmp(400, 300))
     tray = tmp_path / "tray.ico"
-    tray.write_bytes(rf.ico_file([(32, solid_icon_image(32, BLUE_RGB), 32), (48, solid_icon_image(48, BLUE_RGB), 32),
-                                  (16, solid_icon_image(16, RED_RGB), 32)]))
+    tray.write_bytes(ico_file([(32, icon_image(32, rgb=BLUE_RGB), 32), (48, icon_image(48, rgb=BLUE_RGB), 32),
+                               (16, icon_image(16, rgb=RED_RGB), 32)]))
     extra = ["--icon", str(ROOT / "tests" / "wine" / "tray" / "blue.ico"), "--tray-icon", "%d=%s" % (TRAY_ID, tray),
              "--splash", str(picture)]
     for value in VERSION:
@@ -95,15 +85,9 @@ def test_an_id_that_was_not_packed_gives_the_shell_no_icon(java_app, wine, tmp_p
 @pytest.mark.parametrize("arch", ARCHES)
 def test_inspect_lists_the_packed_resources(java_app, builds, tmp_path, arch):
     app = packed_app(java_app, tmp_path, arch)
-    try:
-        done = subprocess.run([str(builds.kvxpack()), "--inspect", str(app.exe)], capture_output=True, timeout=60)
-    except subprocess.TimeoutExpired:
-        pytest.fail("kvxpack --inspect did not end within 60 s", pytrace=False)
-    text = done.stdout.decode("utf-8", "replace")
-    assert done.returncode == 0, text + done.stderr.decode("utf-8", "replace")
-    lines = {l.strip() for l in text.splitlines()}
+    report = inspect_exe(builds.kvxpack(), app.exe)
     for expected in ("launcher: %s, GUI" % ("x86" if arch == "win32" else "x64"),
                      "icon group APPICON: 32x32 16x16 24x24", "icon group %d: 32x32 48x48 16x16" % TRAY_ID,
                      "bitmap 100: 400x300, 24 bits per pixel", "version record: 3.1.4.1",
                      "ProductName = Packed App", "CompanyName = Quorvane", "main class: app.Main"):
-        assert expected in lines, "no line %r in:\n%s" % (expected, text)
+        assert expected in report.lines, "no line %r in:\n%s" % (expected, report.text)

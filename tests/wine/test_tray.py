@@ -13,6 +13,7 @@ import time
 import pytest
 
 from conftest import finish, outputs, spawn
+from kvx_support import Screenshot
 from tray_support import (BLUE, BLUE_RGB, CALLBACK, FIVE, MENU, RED, RED_RGB, S, TRAY, arg, call, classes, icon,
                           WATCH_SHELL, set_callback, shell_lines)
 from vm_support import java_app, winpath  # noqa: F401  (java_app is a fixture)
@@ -102,16 +103,9 @@ class Desktop:
             trays = [w for w in self.windows() if w[1] == "Wine System Tray"]
             if trays:
                 _, _, x0, y0, w, h = trays[0]
-                try:
-                    subprocess.run(["import", "-display", self.wine.display, "-window", "root", "-depth", "8",
-                                    "ppm:%s" % shot], check=True, timeout=60, capture_output=True)
-                except FileNotFoundError:
-                    pytest.fail("ImageMagick's import is not installed (run tools/bootstrap)", pytrace=False)
-                data = shot.read_bytes()
-                parts = data.split(maxsplit=4)
-                width, pixels = int(parts[1]), parts[4]
+                screen = Screenshot(self.wine.display, shot)
                 hits = [(x, y) for y in range(max(y0, 0), y0 + h) for x in range(max(x0, 0), x0 + w)
-                        if tuple(pixels[(y * width + x) * 3:(y * width + x) * 3 + 3]) == rgb]
+                        if screen.at(x, y) == rgb]
                 if len(hits) >= 100:
                     xs, ys = [p[0] for p in hits], [p[1] for p in hits]
                     return (min(xs) + max(xs)) // 2, (min(ys) + max(ys)) // 2

@@ -4,15 +4,11 @@ import shutil
 
 import pytest
 
+from kvx_support import same_path
 from vm_support import copy_file, java_app, stand_in_file, winpath  # noqa: F401  (java_app is a fixture)
 
 JAVASOFT = r"HKLM\SOFTWARE\JavaSoft\Java Runtime Environment"
 IBM = r"HKLM\SOFTWARE\IBM\Java2 Runtime Environment"
-
-
-def same_path(a, b):
-    """The loader reports the path it loaded; compare without regard to case and separators."""
-    return a.replace("/", "\\").lower() == b.replace("/", "\\").lower()
 
 
 @pytest.fixture

@@ -4,6 +4,7 @@ loader's search for the runtime's own libraries, the default order, the exit cod
 java.version comparison and KVX_TRACE."""
 import pytest
 
+from kvx_support import same_path
 from vm_support import copy_file, java_app, stand_in_file, winpath  # noqa: F401  (java_app is a fixture)
 
 JAVASOFT = r"HKLM\SOFTWARE\JavaSoft\Java Runtime Environment"
@@ -14,10 +15,6 @@ ROOTS = [r"SOFTWARE\JavaSoft", r"SOFTWARE\IBM", r"SOFTWARE\Eclipse Adoptium", r"
 VIEW = {"win32": "/reg:32", "win64": "/reg:64"}
 BITS = {"win32": 32, "win64": 64}
 OTHER = {"win32": "win64", "win64": "win32"}
-
-
-def same_path(a, b):
-    return a.replace("/", "\\").lower() == b.replace("/", "\\").lower()
 
 
 @pytest.fixture

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 
+#include "base/AppString.h"
+#include "config/ConfigStore.h"
 #include "config/EmbeddedConfigText.h"
 #include "ico/BitmapFile.h"
 #include "platform/File.h"
@@ -169,28 +171,22 @@ void describeArchive(File& file, std::uint64_t size, std::uint64_t textLength, s
                           : "runtime classes: absent\n";
 }
 
-// The first value of `key` in the text, as the launcher's store reads keys (case ignored,
-// spaces and one '=' between key and value).
-std::string firstValue(const std::string& text, std::string_view key) {
-    std::size_t at = 0;
-    while (at < text.size()) {
-        std::size_t end = text.find_first_of("\r\n", at);
-        if (end == std::string::npos) end = text.size();
-        std::string_view line(text.data() + at, end - at);
-        while (!line.empty() && (line[0] == ' ' || line[0] == '\t')) line.remove_prefix(1);
-        bool same = line.size() >= key.size();
-        for (std::size_t i = 0; same && i < key.size(); ++i) same = (line[i] | 0x20) == key[i];
-        if (same && (line.size() == key.size() || line[key.size()] == ' ' || line[key.size()] == '=' ||
-                     line[key.size()] == '\t')) {
-            line.remove_prefix(key.size());
-            while (!line.empty() && (line[0] == ' ' || line[0] == '\t')) line.remove_prefix(1);
-            if (!line.empty() && line[0] == '=') line.remove_prefix(1);
-            while (!line.empty() && (line[0] == ' ' || line[0] == '\t')) line.remove_prefix(1);
-            return std::string(line);
+// Control characters written out (a tab reads as part of the class name at a launch, and
+// should show).
+std::string visible(const char* text) {
+    static const char HEX[] = "0123456789ABCDEF";
+    std::string out;
+    for (const char* c = text; *c; ++c) {
+        const auto byte = static_cast<unsigned char>(*c);
+        if (byte == '\t') {
+            out += "\\t";
+        } else if (byte < 0x20 || byte == 0x7F) {
+            out += std::string("\\x") + HEX[byte >> 4] + HEX[byte & 0xF];
+        } else {
+            out += *c;
         }
-        at = end + 1;
     }
-    return std::string();
+    return out;
 }
 
 }  // namespace
@@ -241,8 +237,10 @@ bool inspectExecutable(const std::string& path, std::string& report, std::string
         report += "  | " + text.substr(at, end - at) + "\n";
         at = end + (text.compare(end, 2, "\r\n") == 0 ? 2 : 1);
     }
-    const std::string mainClass = firstValue(text, "mainclass");
-    report += "main class: " + (mainClass.empty() ? std::string("(none)") : mainClass) + "\n";
+    // The launcher's own reader: key matching, spaces and case exactly as at a launch.
+    const kvx::AppString mainClass =
+        kvx::ConfigStore(kvx::AppString(), kvx::AppString(text.c_str())).get("mainclass", true);
+    report += "main class: " + (mainClass.isEmpty() ? std::string("(none)") : visible(mainClass.c_str())) + "\n";
     describeArchive(file, size, embeddedLength, report);
     if (pe) describeResources(tree, report);
     return true;

@@ -1,6 +1,7 @@
 #pragma once
 // ArchiveMerge: which entries of which archives make the one archive of the executable.
 
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -37,6 +38,11 @@ struct MergePlan {
     std::string mainClass;              // the shipped manifest's Main-Class; empty when none
     std::string manifestFrom;           // the archive the manifest came from
     std::vector<std::string> warnings;  // one line each
+    // Entries made here (merged service lists, a manifest made multi-release), with their
+    // bytes; `entries` points into them, so they never move.
+    std::deque<ZipEntry> madeEntries;
+    std::deque<std::string> madeData;
+    std::deque<MemorySource> madeSources;
 };
 
 // The manifest first (from the first archive that has one), then every archive's entries in
@@ -44,7 +50,10 @@ struct MergePlan {
 // runtime classes are left out (with a warning when they differ from `runtime`'s). When
 // several archives are merged, signature files of archives other than the manifest's (they
 // can never verify against another manifest) and META-INF/INDEX.LIST (it would list only
-// one archive's packages) are left out.
+// one archive's packages) are left out; what each archive registers is kept: the
+// META-INF/services/ files of one name become one list of every archive's providers (at the
+// first one's place), and the manifest says `Multi-Release: true` when any input's does.
+// Every other name given twice is warned about once (the first wins).
 [[nodiscard]] bool planMerge(std::vector<ArchiveInput>& inputs, ArchiveInput& runtime, MergePlan& plan,
                              std::string& error);
 

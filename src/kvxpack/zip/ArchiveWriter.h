@@ -1,8 +1,8 @@
 #pragma once
 // ArchiveWriter: writes a ZIP archive entry by entry into the output's sink. Each entry's
 // data is copied raw from its source; its local header and central directory entry are
-// written afresh from the same values (fixed time stamp, sizes in the headers rather than in
-// a data descriptor, Zip64 fields where a value needs them). Offsets count from the archive's
+// written afresh from the same values (the entry's own time stamp, sizes in the headers rather
+// than in a data descriptor, Zip64 fields where a value needs them). Offsets count from the archive's
 // first byte, as in a plain archive: readers take the stub for bytes in front. Java checks that
 // the first local header stands where the directory's offset says, even after a signing tool
 // appended a certificate table; file positions would fail that check.
@@ -18,8 +18,10 @@
 
 namespace kvxpack {
 
-// Every entry gets this DOS time stamp (1980-01-01 00:00, the format's first day): the same
-// inputs give the same bytes whenever and wherever they are packed.
+// Entries kvxpack makes itself (its runtime classes, merged files) get this DOS time stamp
+// (1980-01-01 00:00, the format's first day), so that the same inputs give the same bytes
+// whenever they are packed. Copied entries keep their own: runtimes compare them (Clojure
+// loads a compiled namespace only when its class is newer than its source).
 constexpr std::uint16_t FIXED_DOS_TIME = 0;
 constexpr std::uint16_t FIXED_DOS_DATE = (0 << 9) | (1 << 5) | 1;
 

@@ -6,9 +6,8 @@ namespace kvxpack {
 
 namespace {
 
-// Extra fields that carry time stamps (extended time stamp, NTFS, old Info-ZIP Unix) go, so
-// the output does not depend on when the input was built; Zip64 sizes are written afresh.
-bool droppedExtra(std::uint16_t id) { return id == ZIP64_EXTRA_ID || id == 0x5455 || id == 0x000A || id == 0x5855; }
+// Extra fields that carry time stamps: extended time stamp, NTFS, old Info-ZIP Unix.
+bool timeExtra(std::uint16_t id) { return id == 0x5455 || id == 0x000A || id == 0x5855; }
 
 // Reads the directory in pieces of this size, so a large one costs no large buffer.
 constexpr std::size_t DIRECTORY_CHUNK = 1u << 16;
@@ -76,7 +75,7 @@ bool applyZip64(const std::string& extra, ZipEntry& entry, std::uint64_t& localO
 
 }  // namespace
 
-bool filterExtraFields(const std::string& extra, std::string& kept) {
+bool filterExtraFields(const std::string& extra, std::string& kept, bool dropTimes) {
     kept.clear();
     std::size_t at = 0;
     while (at < extra.size()) {
@@ -84,7 +83,8 @@ bool filterExtraFields(const std::string& extra, std::string& kept) {
         const auto* field = reinterpret_cast<const unsigned char*>(extra.data() + at);
         const std::size_t length = readLe16(field + 2);
         if (extra.size() - at - 4 < length) return false;
-        if (!droppedExtra(readLe16(field))) kept.append(extra, at, 4 + length);
+        const std::uint16_t id = readLe16(field);
+        if (id != ZIP64_EXTRA_ID && !(dropTimes && timeExtra(id))) kept.append(extra, at, 4 + length);
         at += 4 + length;
     }
     return true;
@@ -112,6 +112,8 @@ bool readCentralDirectory(ByteSource& archive, const EndRecord& record, std::vec
         entry.versionNeeded = readLe16(header + 6);
         entry.flags = readLe16(header + 8);
         entry.method = readLe16(header + 10);
+        entry.dosTime = readLe16(header + 12);
+        entry.dosDate = readLe16(header + 14);
         entry.crc = readLe32(header + 16);
         entry.compressedSize = readLe32(header + 20);
         entry.size = readLe32(header + 24);

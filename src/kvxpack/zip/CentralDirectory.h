@@ -17,12 +17,14 @@ struct ZipEntry {
     std::uint16_t versionNeeded = 0;
     std::uint16_t flags = 0;
     std::uint16_t method = 0;
+    std::uint16_t dosTime = 0;  // last modification, as the entry has it
+    std::uint16_t dosDate = 0;
     std::uint32_t crc = 0;
     std::uint64_t compressedSize = 0;
     std::uint64_t size = 0;
     std::uint16_t internalAttributes = 0;
     std::uint32_t externalAttributes = 0;
-    std::string extra;    // the central extra fields, without Zip64 sizes and time stamps
+    std::string extra;    // the central extra fields, without Zip64 sizes
     std::string comment;
     std::uint64_t dataOffset = 0;  // the compressed data's first byte in the source
 };
@@ -39,8 +41,9 @@ constexpr std::uint16_t DESCRIPTOR_FLAG = 0x0008;
 [[nodiscard]] bool readCentralDirectory(ByteSource& archive, const EndRecord& record, std::vector<ZipEntry>& entries,
                                         std::string& error);
 
-// The extra fields of `extra` without those with the given ids; false when the fields do
-// not parse (a length running past the end).
-[[nodiscard]] bool filterExtraFields(const std::string& extra, std::string& kept);
+// The extra fields of `extra` without Zip64 sizes (written afresh) and, with `dropTimes`,
+// without the fields that carry time stamps; false when the fields do not parse (a length
+// running past the end).
+[[nodiscard]] bool filterExtraFields(const std::string& extra, std::string& kept, bool dropTimes = false);
 
 }  // namespace kvxpack

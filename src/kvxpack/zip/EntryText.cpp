@@ -93,7 +93,7 @@ bool readEntryText(ByteSource& source, const ZipEntry& entry, std::size_t limit,
     return true;
 }
 
-std::string manifestMainClass(const std::string& manifest) {
+std::string manifestAttribute(const std::string& manifest, const char* name) {
     std::string value;
     bool inMainClass = false;
     std::size_t at = 0;
@@ -111,12 +111,45 @@ std::string manifestMainClass(const std::string& manifest) {
         inMainClass = false;
         const std::size_t colon = line.find(':');
         if (colon == std::string::npos) continue;
-        if (sameIgnoringCase(line.substr(0, colon), "Main-Class")) {
+        if (sameIgnoringCase(line.substr(0, colon), name)) {
             inMainClass = true;
             value = line.substr(colon + 1);
         }
     }
     return trimmed(value);
+}
+
+bool manifestMultiRelease(const std::string& manifest) {
+    return sameIgnoringCase(manifestAttribute(manifest, "Multi-Release"), "true");
+}
+
+std::string withMultiRelease(const std::string& manifest) {
+    const std::size_t firstBreak = manifest.find_first_of("\r\n");
+    const char* eol = firstBreak == std::string::npos              ? "\r\n"
+                      : manifest[firstBreak] == '\n'               ? "\n"
+                      : manifest.compare(firstBreak, 2, "\r\n") == 0 ? "\r\n"
+                                                                   : "\r";
+    std::string out;
+    std::size_t at = 0;
+    bool dropping = false;  // within a Multi-Release attribute and its continuation lines
+    while (at < manifest.size()) {
+        std::size_t end = manifest.find_first_of("\r\n", at);
+        if (end == std::string::npos) end = manifest.size();
+        if (end == at) break;  // an empty line: the main section ends here
+        std::size_t next = end + (manifest.compare(end, 2, "\r\n") == 0 ? 2 : 1);
+        next = std::min(next, manifest.size());
+        if (manifest[at] != ' ') {
+            const std::size_t colon = manifest.find(':', at);
+            dropping = colon < end && sameIgnoringCase(manifest.substr(at, colon - at), "Multi-Release");
+        }
+        if (!dropping) out.append(manifest, at, next - at);
+        at = next;
+    }
+    if (!out.empty() && out.back() != '\n' && out.back() != '\r') out += eol;
+    out += "Multi-Release: true";
+    out += eol;
+    out.append(manifest, at, std::string::npos);
+    return out;
 }
 
 }  // namespace kvxpack
