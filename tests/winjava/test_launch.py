@@ -74,3 +74,24 @@ def test_exit_codes_of_real_java(configured, launch, pack, runtime, tmp_path):
     run = launch(missing, expect_box=True)
     assert run.returncode == 7, run.describe()
     assert run.run.traced_texts == [MISSING_MAIN], run.describe()
+
+
+# JDK 24 and later warn on System.load without native access enabled; that warning is the
+# launcher's business elsewhere, not this check's.
+NATIVE_ACCESS_WARNING = ("WARNING: A restricted method", "WARNING: java.lang.System::load", "WARNING: Use --enable",
+                         "WARNING: Restricted methods")
+
+
+@pytest.mark.parametrize("name", ["jdk11", "jdk21", "jdk25"])
+def test_each_runtime_starts_the_application_and_loads_the_executable_as_its_library(pack, launch, runtime, name):
+    rt = runtime(name)
+    exe = pack("each-%s.exe" % name, jvmdll=winpath(rt.jvm_dll), jre_order="c", option="-Xmx64m")
+    run = launch(exe, ["api", "one", "two words"], trace=True)
+    f = run.fields
+    assert run.returncode == 0, run.describe()
+    assert (f.get("java.version"), f.get("args"), f.get("arg.1"), f.get("splash")) == \
+        (rt.version, "2", "two words", "false"), run.describe()
+    assert 48 << 20 <= int(f["maxMemory"]) <= 64 << 20, run.describe()
+    assert [l for l in run.stderr.splitlines() if not l.startswith(NATIVE_ACCESS_WARNING)] == [], run.describe()
+    assert any(l.endswith("chose " + winpath(rt.jvm_dll).replace("\\server\\jvm.dll", "\\server/jvm.dll")) or
+               l.endswith("chose " + winpath(rt.jvm_dll)) for l in run.trace), run.describe()

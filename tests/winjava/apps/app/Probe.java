@@ -15,6 +15,7 @@ import java.nio.charset.StandardCharsets;
  * property probe.log names a file, appended to that file the moment they happen, for tests
  * that act while the program runs). The first argument picks the mode:
  *   props [args...]   arguments, memory, properties, class path, working directory
+ *   api [args...]     props, then the Java API's natives: SplashScreen.getSplashScreen()
  *   throw             an exception out of main
  *   exit N            System.exit(N)
  *   thread MS         a non-daemon thread that ends MS ms after main returned
@@ -59,6 +60,9 @@ public final class Probe {
         String mode = args.length > 0 ? args[0] : "props";
         if (mode.equals("props")) {
             props(args);
+        } else if (mode.equals("api")) {
+            props(args);
+            say("splash", SplashScreen.getSplashScreen() != null);
         } else if (mode.equals("throw")) {
             throw new IllegalStateException("thrown out of main");
         } else if (mode.equals("exit")) {
