@@ -4,6 +4,7 @@
 #include <unordered_set>
 
 #include "pack/RuntimeClasses.h"
+#include "zip/ArchiveWriter.h"
 #include "zip/EntryText.h"
 
 namespace kvxpack {
@@ -54,7 +55,13 @@ bool readArchiveBytes(const std::string& name, const unsigned char* data, std::s
                       std::string& error) {
     input.name = name;
     input.source = std::make_unique<MemorySource>(data, size);
-    return readArchive(input, error);
+    if (!readArchive(input, error)) return false;
+    // The times of kvxpack's own build are no input of the packed application.
+    for (ZipEntry& entry : input.entries) {
+        entry.dosTime = FIXED_DOS_TIME;
+        entry.dosDate = FIXED_DOS_DATE;
+    }
+    return true;
 }
 
 bool planMerge(std::vector<ArchiveInput>& inputs, ArchiveInput& runtime, MergePlan& plan, std::string& error) {
