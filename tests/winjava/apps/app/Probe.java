@@ -17,6 +17,7 @@ import java.nio.charset.StandardCharsets;
  *   props [args...]   arguments, memory, properties, class path, working directory
  *   api [args...]     props, then the Java API's natives: SplashScreen.getSplashScreen()
  *   throw             an exception out of main
+ *   handled           the same with a default uncaught-exception handler set
  *   exit N            System.exit(N)
  *   thread MS         a non-daemon thread that ends MS ms after main returned
  *   splash            the splash object, close(), the splash object again
@@ -65,6 +66,13 @@ public final class Probe {
             say("splash", SplashScreen.getSplashScreen() != null);
         } else if (mode.equals("throw")) {
             throw new IllegalStateException("thrown out of main");
+        } else if (mode.equals("handled")) {
+            Thread.setDefaultUncaughtExceptionHandler(new Thread.UncaughtExceptionHandler() {
+                public void uncaughtException(Thread t, Throwable e) {
+                    say("handled", e.getMessage() + " on " + t.getName());
+                }
+            });
+            throw new IllegalStateException("thrown to the handler");
         } else if (mode.equals("exit")) {
             say("exiting", args[1]);
             System.exit(Integer.parseInt(args[1]));
