@@ -298,7 +298,8 @@ void setAutoCloseUnlessRequested(int32_t delay) {
 
 bool autoCloseRequested() {
     platform::SharedLockScope lock(g_splashLock);
-    return g_splash && g_splash->autoCloseRequested();
+    // A splash whose window is gone has nothing left to close, whether or not its thread has ended.
+    return g_splash && g_splash->window() && g_splash->autoCloseRequested();
 }
 
 void requestSplashClose() {
