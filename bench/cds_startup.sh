@@ -28,7 +28,7 @@ args=(-e "(println (reduce + (range 10)))")
 bench_runtime() {
   local name=$1 jdk=$2 goal=$3 hand_write=$4 hand_use=$5
   local exe=$work/clj-$name cache=$work/cache-$name
-  "$root/build/host/kvxpack" --stub "$root/build/host/kvx" --cds --jar "$java_dir/clojure.jar" --main $main --libs lib \
+  "$root/build/host/kvxpack" --cds --jar "$java_dir/clojure.jar" --main $main --libs lib \
       --jvmdll "$jdk/lib/server/libjvm.so" --jre-order c -o "$exe"
   export XDG_CACHE_HOME=$cache
   "$exe" "${args[@]}" >"$work/out" 2>&1

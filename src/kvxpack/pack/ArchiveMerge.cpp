@@ -4,7 +4,6 @@
 #include <unordered_set>
 
 #include "pack/RuntimeClasses.h"
-#include "zip/ArchiveWriter.h"
 #include "zip/EntryText.h"
 
 namespace kvxpack {
@@ -55,13 +54,7 @@ bool readArchiveBytes(const std::string& name, const unsigned char* data, std::s
                       std::string& error) {
     input.name = name;
     input.source = std::make_unique<MemorySource>(data, size);
-    if (!readArchive(input, error)) return false;
-    // The times of kvxpack's own build are no input of the packed application.
-    for (ZipEntry& entry : input.entries) {
-        entry.dosTime = FIXED_DOS_TIME;
-        entry.dosDate = FIXED_DOS_DATE;
-    }
-    return true;
+    return readArchive(input, error);
 }
 
 bool planMerge(std::vector<ArchiveInput>& inputs, ArchiveInput& runtime, MergePlan& plan, std::string& error) {

@@ -41,8 +41,8 @@ void appendCommonFields(std::string& out, const ZipEntry& entry, bool zip64, boo
     append16(out, versionFor(entry.versionNeeded, zip64));
     append16(out, static_cast<std::uint16_t>(entry.flags & ~DESCRIPTOR_FLAG));
     append16(out, entry.method);
-    append16(out, entry.dosTime);
-    append16(out, entry.dosDate);
+    append16(out, FIXED_DOS_TIME);
+    append16(out, FIXED_DOS_DATE);
     append32(out, entry.crc);
     append32(out, bothSizesDeferred ? ZIP32_LIMIT : field32(entry.compressedSize));
     append32(out, bothSizesDeferred ? ZIP32_LIMIT : field32(entry.size));

@@ -18,9 +18,8 @@
 
 namespace kvxpack {
 
-// The DOS time stamp of the runtime classes built into kvxpack (1980-01-01 00:00, the format's
-// first day), so that a rebuilt kvxpack packs the same bytes; the application's entries keep
-// their own.
+// Every entry gets this DOS time stamp (1980-01-01 00:00, the format's first day): the same
+// inputs give the same bytes whenever and wherever they are packed.
 constexpr std::uint16_t FIXED_DOS_TIME = 0;
 constexpr std::uint16_t FIXED_DOS_DATE = (0 << 9) | (1 << 5) | 1;
 

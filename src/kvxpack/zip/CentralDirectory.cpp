@@ -6,8 +6,8 @@ namespace kvxpack {
 
 namespace {
 
-// Extra fields that carry finer time stamps (extended time stamp, NTFS, old Info-ZIP Unix) go:
-// the DOS time and date of each entry stay and suffice. Zip64 sizes are written afresh.
+// Extra fields that carry time stamps (extended time stamp, NTFS, old Info-ZIP Unix) go, so
+// the output does not depend on when the input was built; Zip64 sizes are written afresh.
 bool droppedExtra(std::uint16_t id) { return id == ZIP64_EXTRA_ID || id == 0x5455 || id == 0x000A || id == 0x5855; }
 
 // Reads the directory in pieces of this size, so a large one costs no large buffer.
@@ -112,8 +112,6 @@ bool readCentralDirectory(ByteSource& archive, const EndRecord& record, std::vec
         entry.versionNeeded = readLe16(header + 6);
         entry.flags = readLe16(header + 8);
         entry.method = readLe16(header + 10);
-        entry.dosTime = readLe16(header + 12);
-        entry.dosDate = readLe16(header + 14);
         entry.crc = readLe32(header + 16);
         entry.compressedSize = readLe32(header + 20);
         entry.size = readLe32(header + 24);

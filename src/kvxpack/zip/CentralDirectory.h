@@ -17,10 +17,6 @@ struct ZipEntry {
     std::uint16_t versionNeeded = 0;
     std::uint16_t flags = 0;
     std::uint16_t method = 0;
-    // The DOS modification time and date, kept: class loaders compare them (Clojure loads a
-    // namespace from its compiled class only when that is newer than the source beside it).
-    std::uint16_t dosTime = 0;
-    std::uint16_t dosDate = 0;
     std::uint32_t crc = 0;
     std::uint64_t compressedSize = 0;
     std::uint64_t size = 0;
