@@ -92,6 +92,38 @@ void clearPendingException(JNIEnv* env, bool describe) {
     env->ExceptionClear();
 }
 
+// Hands the exception thrown out of main to its thread's uncaught-exception handler, as java
+// does when main's thread ends: the application's own handler (Thread.setDefaultUncaught-
+// ExceptionHandler) reports it, else the thread group prints "Exception in thread ...".
+// False, with the exception pending again, when no handler can be reached.
+bool dispatchUncaught(JNIEnv* env) {
+    LocalRef<jthrowable> thrown(env, env->ExceptionOccurred());
+    if (!thrown) return true;
+    env->ExceptionClear();
+    // Each lookup runs only when the one before succeeded, so no call meets a pending exception.
+    LocalRef<jclass> threadClass(env, env->FindClass("java/lang/Thread"));
+    jmethodID current =
+        threadClass ? env->GetStaticMethodID(threadClass.get(), "currentThread", "()Ljava/lang/Thread;") : nullptr;
+    LocalRef<jobject> thread(env, current ? env->CallStaticObjectMethod(threadClass.get(), current) : nullptr);
+    jmethodID getHandler =
+        thread ? env->GetMethodID(threadClass.get(), "getUncaughtExceptionHandler",
+                                  "()Ljava/lang/Thread$UncaughtExceptionHandler;")
+               : nullptr;
+    LocalRef<jobject> handler(env, getHandler ? env->CallObjectMethod(thread.get(), getHandler) : nullptr);
+    LocalRef<jclass> handlerClass(env, handler ? env->GetObjectClass(handler.get()) : nullptr);
+    jmethodID uncaught = handlerClass ? env->GetMethodID(handlerClass.get(), "uncaughtException",
+                                                         "(Ljava/lang/Thread;Ljava/lang/Throwable;)V")
+                                      : nullptr;
+    if (!uncaught) {
+        env->ExceptionClear();
+        env->Throw(thrown.get());
+        return false;
+    }
+    env->CallVoidMethod(handler.get(), uncaught, thread.get(), thrown.get());
+    env->ExceptionClear();  // what the handler itself throws is dropped, as java drops it
+    return true;
+}
+
 // The parent of the library's directory: the directory part up to its last "\" or "/" (the
 // runtime's path may mix them), followed by "..".
 AppString libraryParentDirectory(const char* libraryPath) {
@@ -299,7 +331,7 @@ LaunchError JvmHost::runMain(const char* className, int argCount, const char* co
     // An exception thrown out of main is the application's own ending, not a launch failure;
     // the process still reports it, as java does, through its exit code.
     mainThrew_ = env->ExceptionCheck() == JNI_TRUE;
-    clearPendingException(env, true);
+    if (mainThrew_ && !dispatchUncaught(env)) clearPendingException(env, true);
     return LAUNCH_OK;
 }
 

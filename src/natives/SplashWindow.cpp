@@ -19,6 +19,8 @@ constexpr UINT_PTR SPLASH_TIMER_ID = 1;
 constexpr UINT SPLASH_SET_TIMER_MESSAGE = WM_APP + 1;
 // No picture this large is a splash; a resource that claims more is treated as broken.
 constexpr LONG MAX_SPLASH_SIDE = 16384;
+// How long close() waits for the splash thread to destroy its window.
+constexpr UINT SPLASH_CLOSE_WAIT_MS = 2000;
 
 struct WindowHolder {
     HWND window = nullptr;
@@ -44,6 +46,9 @@ public:
     HBITMAP bitmap() const { return bitmap_; }
     bool autoCloseRequested() const { return autoCloseRequested_ != 0; }
     void markAutoCloseRequested() { autoCloseRequested_ = 1; }
+    void forgetWindow() {
+        if (holder_) holder_->window = nullptr;
+    }
 
 private:
     HANDLE ready_;
@@ -94,9 +99,13 @@ LRESULT CALLBACK splashWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
     case WM_NCMBUTTONDOWN:
     case WM_SYSKEYDOWN:
         return 0;
-    case WM_DESTROY:
+    case WM_DESTROY: {
+        // Gone for every caller from now on, not only once this thread has ended.
+        platform::ExclusiveLockScope lock(g_splashLock);
+        if (g_splash) g_splash->forgetWindow();
         PostQuitMessage(0);
         return 0;
+    }
     case SPLASH_SET_TIMER_MESSAGE: {
         KillTimer(window, SPLASH_TIMER_ID);
         auto delay = static_cast<int32_t>(static_cast<uint32_t>(wParam));
@@ -289,13 +298,19 @@ void setAutoCloseUnlessRequested(int32_t delay) {
 
 bool autoCloseRequested() {
     platform::SharedLockScope lock(g_splashLock);
-    return g_splash && g_splash->autoCloseRequested();
+    // A splash whose window is gone has nothing left to close, whether or not its thread has ended.
+    return g_splash && g_splash->window() && g_splash->autoCloseRequested();
 }
 
 void requestSplashClose() {
-    platform::SharedLockScope lock(g_splashLock);
-    HWND window = g_splash ? g_splash->window() : nullptr;
-    if (window) PostMessageA(window, WM_CLOSE, 0, 0);
+    HWND window = nullptr;
+    {
+        platform::SharedLockScope lock(g_splashLock);
+        window = g_splash ? g_splash->window() : nullptr;
+    }
+    // Sent, not posted, and without the lock: when close() returns the window is gone, so the
+    // next getSplashScreen() finds no splash. The wait is bounded for a splash thread that hangs.
+    if (window) SendMessageTimeoutA(window, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, SPLASH_CLOSE_WAIT_MS, nullptr);
 }
 
 }  // namespace kvx

@@ -1,0 +1,84 @@
+"""`cds auto` with a real JDK 25 under Wine: the first start records, the launcher has the
+runtime's own java.exe assemble the AOT cache under %LOCALAPPDATA%, later starts map the
+application's classes from it (the class-loading log says so), and a damaged cache never
+fails a start and is replaced once its size no longer matches its name."""
+import os
+import shutil
+from pathlib import Path, PureWindowsPath
+
+import pytest
+
+from conftest import winpath
+
+
+@pytest.fixture
+def cds_folder(wine):
+    """The host path of %LOCALAPPDATA%\\kvx\\cds in the prefix, emptied before and after."""
+    code, out, err = wine.command(["cmd", "/c", "echo %LOCALAPPDATA%"])
+    local = out.strip()
+    assert code == 0 and local.lower().startswith("c:\\"), (code, out, err)
+    folder = Path(wine.prefix, "drive_c", *PureWindowsPath(local).parts[1:], "kvx", "cds")
+    shutil.rmtree(folder, ignore_errors=True)
+    yield folder
+    shutil.rmtree(folder, ignore_errors=True)
+
+
+class SharedApp:
+    def __init__(self, pack, launch, rt, folder, work):
+        self.launch, self.folder, self.work = launch, folder, work
+        work.mkdir()
+        # The class-loading log goes to a file in the working directory: a relative name keeps
+        # the drive letter's colon out of the -Xlog syntax.
+        self.exe = pack("shared.exe", jvmdll=winpath(rt.jvm_dll), jre_order="c", cds=True,
+                        option=["-Xlog:class+load:file=classload.txt"])
+
+    def run(self):
+        log = self.work / "classload.txt"
+        if log.exists():
+            log.unlink()
+        run = self.launch(self.exe, ["props", "a"], cwd=self.work, trace=True, timeout=240)
+        assert run.returncode == 0 and run.stderr == "" and run.fields.get("arg.0") == "a", run.describe()
+        lines = log.read_text(errors="replace").splitlines() if log.exists() else []
+        loaded = [l for l in lines if " app.Probe source: " in l]
+        assert loaded, "no class-loading line for app.Probe\n%s" % run.describe()
+        return run, loaded[0]
+
+    def caches(self):
+        return sorted(f for f in os.listdir(self.folder) if f.endswith(".aot")) if self.folder.exists() else []
+
+
+def test_jdk25_first_start_assembles_the_cache_later_starts_map_it_damage_is_survived(pack, launch, runtime,
+                                                                                      cds_folder, tmp_path):
+    rt = runtime("jdk25")
+    app = SharedApp(pack, launch, rt, cds_folder, tmp_path / "work")
+    run, loaded = app.run()
+    assert "shared objects file" not in loaded, loaded
+    assert any("cds: runtime" in l and '"%s"' % rt.version in l for l in run.trace), run.describe()
+    assert any("-XX:AOTMode=record" in l for l in run.trace), run.describe()
+    [cache] = app.caches()
+    assert os.listdir(cds_folder) == [cache], os.listdir(cds_folder)
+    size = (cds_folder / cache).stat().st_size
+    assert cache.endswith("-%d.aot" % size), cache
+
+    run, loaded = app.run()
+    assert "shared objects file" in loaded, loaded
+    assert any("-XX:AOTCache=" in l for l in run.trace), run.describe()
+
+    # Damaged contents of the right size: the runtime's checksums refuse them, the start runs.
+    path = cds_folder / cache
+    data = bytearray(path.read_bytes())
+    for offset in range(len(data) // 2, len(data) // 2 + 4096, 7):
+        data[offset] ^= 0x5A
+    path.write_bytes(bytes(data))
+    run, loaded = app.run()
+    assert "shared objects file" not in loaded, loaded
+
+    # Cut short: the size no longer matches the name, so the start records again and a fresh
+    # cache of the same identity replaces the damaged one; the start after maps from it.
+    path.write_bytes(bytes(data[:len(data) // 3]))
+    app.run()
+    [fresh] = app.caches()
+    assert fresh.rsplit("-", 1)[0] == cache.rsplit("-", 1)[0], (cache, fresh)
+    assert fresh.endswith("-%d.aot" % (cds_folder / fresh).stat().st_size)
+    run, loaded = app.run()
+    assert "shared objects file" in loaded, loaded
