@@ -2,7 +2,6 @@
 
 #include <cstdint>
 
-#include "base/AppWideString.h"
 #include "base/GrowBuffer.h"
 #include "base/Trace.h"
 #include "platform/DynamicLibrary.h"
@@ -131,24 +130,16 @@ bool readSystemProperty(JNIEnv* env, jclass system, jmethodID getProperty, const
     return !out.isEmpty();
 }
 
-// String[] of the ANSI arguments; null (with any exception cleared) when it cannot be built.
-jobjectArray newArgumentArray(JNIEnv* env, int argCount, const char* const* args) {
-    if (argCount < 0 || !args) argCount = 0;
+// String[] of `args`, handed over as the UTF-16 units they are; null (with any exception
+// cleared) when it cannot be built.
+jobjectArray newArgumentArray(JNIEnv* env, const WideStringList& args) {
     LocalRef<jclass> stringClass(env, env->FindClass(STRING_CLASS));
     if (!stringClass) return nullptr;
-    jobjectArray array = env->NewObjectArray(argCount, stringClass.get(), nullptr);
+    jobjectArray array = env->NewObjectArray(args.count(), stringClass.get(), nullptr);
     if (!array) return nullptr;
-    static const jchar NO_UNITS[1] = {0};
-    AppWideString units;
-    for (int i = 0; i < argCount; ++i) {
-        units.assignNarrow(args[i]);
-        // A text cut short by exhausted memory must not reach main as if it were whole.
-        if (memoryExhausted()) {
-            env->DeleteLocalRef(array);
-            return nullptr;
-        }
-        const jchar* data = units.data() ? reinterpret_cast<const jchar*>(units.data()) : NO_UNITS;
-        LocalRef<jstring> element(env, env->NewString(data, units.length()));
+    for (int32_t i = 0; i < args.count(); ++i) {
+        LocalRef<jstring> element(
+            env, env->NewString(reinterpret_cast<const jchar*>(args.entry(i)), args.entryLength(i)));
         if (!element) {
             env->DeleteLocalRef(array);
             return nullptr;
@@ -258,7 +249,7 @@ bool JvmHost::queryVmVersion(AppString& out) {
     return true;
 }
 
-LaunchError JvmHost::runMain(const char* className, int argCount, const char* const* args) {
+LaunchError JvmHost::runMain(const char* className, const WideStringList& args) {
     if (!env_) return LAUNCH_MAIN_CLASS_NOT_FOUND;
     JNIEnv* env = env_;
 
@@ -277,7 +268,7 @@ LaunchError JvmHost::runMain(const char* className, int argCount, const char* co
         return LAUNCH_MAIN_METHOD_MISSING;
     }
 
-    LocalRef<jobjectArray> arguments(env, newArgumentArray(env, argCount, args));
+    LocalRef<jobjectArray> arguments(env, newArgumentArray(env, args));
     if (!arguments) {
         // Only exhausted memory gets here; main must not run with missing arguments.
         clearPendingException(env, true);
