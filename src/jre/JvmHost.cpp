@@ -1,6 +1,7 @@
 #include "jre/JvmHost.h"
 
 #include <cstdint>
+#include <cstring>
 
 #include "base/GrowBuffer.h"
 #include "base/Trace.h"
@@ -168,12 +169,15 @@ LaunchError JvmHost::create(const char* path) {
     if (vm_) return LAUNCH_VM_CREATE_FAILED;
 
     platform::suppressLoaderErrorDialogs();
-    // A library planted in the working directory must not be loaded as a dependency.
-    platform::removeCurrentDirectoryFromDllSearch();
+    // A library planted in the working directory must not be loaded as a dependency; the
+    // runtime's bin folder (above the library's own) serves the runtime's libraries instead.
+    const AppString parent = libraryParentDirectory(path);
+    // A bare name has no folder of its own: ".." would name the working directory's parent.
+    const bool bare = parent.length() == static_cast<int32_t>(std::strlen(PARENT_DIRECTORY));
+    platform::searchRuntimeFolderInsteadOfCurrentDirectory(bare ? "" : parent.c_str());
 
     if (!library_.load(path)) {
         trace("load %s failed; retrying with its parent directory", path ? path : "");
-        AppString parent = libraryParentDirectory(path);
         appendToPath(parent);
         platform::addLibrarySearchDirectory(parent.c_str());
         if (!library_.load(path)) {

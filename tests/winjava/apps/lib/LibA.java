@@ -1,0 +1,5 @@
+package lib;
+
+/** Reached through a `classpath` entry. */
+public class LibA {
+}

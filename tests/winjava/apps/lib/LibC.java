@@ -1,0 +1,5 @@
+package lib;
+
+/** Reached through the CLASSPATH environment variable. */
+public class LibC {
+}
