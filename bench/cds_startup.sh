@@ -4,6 +4,7 @@
 # runtime started by `java -cp` with no archive of the application, and against `java` given
 # the best archive options by hand (without and with -XX:+VerifySharedSpaces, which the
 # launcher adds when it maps an archive).
+# A jlinked JDK 17 (no archive of its own) gets a static archive dumped from a class list.
 # Prints the first-start cost and the ratios of later starts (goals: at most 0.85 of plain
 # java on JDK 17 and 0.80 on JDK 25, within 1.02 of the hand-tuned options).
 # Medians of wall time, the commands taking turns; the CPU time (user + system) is printed
@@ -31,6 +32,8 @@ args=(-e "(println (reduce + (range 10)))")
 bench_runtime() {
   local name=$1 jdk=$2 goal=$3 hand_write=$4 hand_use=$5
   local exe=$work/clj-$name cache=$work/cache-$name
+  # CDS_BENCH_ONLY=name measures that runtime alone.
+  [ -z "${CDS_BENCH_ONLY:-}" ] || [ "$CDS_BENCH_ONLY" = "$name" ] || return 0
   # The host launcher: kvxpack's default is the Windows one, which cannot run here.
   "$root/build/host/kvxpack" --arch host --cds --jar "$java_dir/clojure.jar" --main $main --libs lib \
       --jvmdll "$jdk/lib/server/libjvm.so" --jre-order c -o "$exe"
@@ -43,8 +46,15 @@ bench_runtime() {
 
   # The archive by hand, as a user who knows the options would make it.
   local hand=$work/hand-$name
-  "$jdk/bin/java" "${hand_write/@/$hand}" -cp "$classpath" $main "${args[@]}" >"$work/out" 2>&1 ||
-    { echo "$name: java writing the archive failed: $(cat "$work/out")" >&2; exit 1; }
+  if [ "$hand_write" = static ]; then
+    # A runtime without its own archive: the class list of one start, then a static dump.
+    "$jdk/bin/java" -XX:DumpLoadedClassList="$hand.list" -cp "$classpath" $main "${args[@]}" >/dev/null 2>&1
+    "$jdk/bin/java" -Xshare:dump -XX:SharedClassListFile="$hand.list" -XX:SharedArchiveFile="$hand" \
+        -cp "$classpath" >/dev/null 2>&1
+  else
+    "$jdk/bin/java" "${hand_write/@/$hand}" -cp "$classpath" $main "${args[@]}" >"$work/out" 2>&1 ||
+      { echo "$name: java writing the archive failed: $(cat "$work/out")" >&2; exit 1; }
+  fi
   [ -s "$hand" ] || { echo "$name: the hand-made archive is missing" >&2; exit 1; }
 
   export BENCH_EXE=$exe BENCH_JDK=$jdk BENCH_HAND=${hand_use/@/$hand} BENCH_CP=$classpath BENCH_CACHE=$cache
@@ -102,9 +112,18 @@ PY
 }
 
 bench_runtime jdk17 /usr/lib/jvm/java-17-openjdk-amd64 0.85 "-XX:ArchiveClassesAtExit=@" "-XX:SharedArchiveFile=@"
+# The same JDK 17 made into a runtime image with jlink, as applications bundle one: no
+# classes.jsa, so the launcher dumps a static archive from the first start's class list.
+if [ -z "${CDS_BENCH_ONLY:-}" ] || [ "$CDS_BENCH_ONLY" = jdk17-jlinked ]; then
+  /usr/lib/jvm/java-17-openjdk-amd64/bin/jlink --add-modules java.se --strip-debug --no-header-files \
+      --no-man-pages --output "$work/jdk17-jlinked"
+  bench_runtime jdk17-jlinked "$work/jdk17-jlinked" 0.85 static "-XX:SharedArchiveFile=@"
+fi
 temurin=/usr/lib/jvm/temurin-25-jdk-amd64
 if [ -n "$quick" ]; then
   echo "jdk25: not measured in a quick run"
+elif [ -n "${CDS_BENCH_ONLY:-}" ]; then
+  :
 elif [ -f "$temurin/lib/server/libjvm.so" ]; then
   bench_runtime jdk25 $temurin 0.80 "-XX:AOTCacheOutput=@" "-XX:AOTCache=@"
 else

@@ -19,12 +19,13 @@ namespace {
 // Archives are small (a few MB; an AOT cache some tens), but a runtime that fills the disk
 // while writing one ends the process with an error: write only with plenty of room.
 constexpr uint64_t MIN_FREE_BYTES = 1ULL << 30;
-// The AOT cache is assembled after the application ended; a runtime that hangs doing so
-// must not keep the process forever.
+// The AOT cache is assembled, a static archive dumped, after the application ended; a
+// runtime that hangs doing so must not keep the process forever.
 constexpr uint32_t ASSEMBLY_TIMEOUT_MS = 10 * 60 * 1000;
 constexpr int32_t HOME_LEVELS = 4;
 constexpr const char* WRITING_SUFFIX = ".tmp";
 constexpr const char* RECORDING_SUFFIX = ".aotconf.tmp";
+constexpr const char* CLASS_LIST_SUFFIX = ".classlist.tmp";
 // The runtime's own archive of its classes, beside its library: the archives of 13 to 24
 // are layered on it, and without it those runtimes warn or even refuse to start.
 constexpr const char* BASE_ARCHIVE = "classes.jsa";
@@ -52,11 +53,15 @@ const char* mechanismName(CdsMechanism mechanism) {
         case CdsMechanism::DYNAMIC_ARCHIVE: return "dynamic archive";
         case CdsMechanism::AUTO_ARCHIVE: return "self-maintaining archive";
         case CdsMechanism::AOT_CACHE: return "AOT cache";
+        case CdsMechanism::STATIC_ARCHIVE: return "static archive from a class list";
     }
     return "none";
 }
 
 const char* archiveExtension(CdsMechanism mechanism) {
+    // A static archive keeps a name of its own: the self-maintaining archive of 19 to 24
+    // must never be pointed at one, should the runtime's own archive appear later.
+    if (mechanism == CdsMechanism::STATIC_ARCHIVE) return ".static.jsa";
     return mechanism == CdsMechanism::AOT_CACHE ? ".aot" : ".jsa";
 }
 
@@ -66,7 +71,7 @@ struct Pending {
     bool exitHandlerSet = false;
     CdsPlan plan;
     CdsIdentity id;
-    StringPool assembly;  // AOT: the command that assembles the cache
+    StringPool assembly;  // the command that assembles the cache or dumps the static archive
 };
 
 Pending& pending() {
@@ -175,6 +180,18 @@ CdsMechanism cdsMechanismFor(int32_t featureRelease) {
     return CdsMechanism::NONE;
 }
 
+CdsMechanism cdsMechanismFor(int32_t featureRelease, bool hasBaseArchive, bool hasJavaLauncher) {
+    CdsMechanism mechanism = cdsMechanismFor(featureRelease);
+    // Without the JDK's launcher no cache can be assembled, and every start would record in
+    // vain: the self-maintaining archive serves such a runtime instead.
+    if (mechanism == CdsMechanism::AOT_CACHE && !hasJavaLauncher) mechanism = CdsMechanism::AUTO_ARCHIVE;
+    if (mechanism == CdsMechanism::AOT_CACHE || mechanism == CdsMechanism::NONE || hasBaseArchive) return mechanism;
+    // The archives of 13 to 24 need the runtime's own beneath them (without it the runtime
+    // warns or refuses to start); a static archive stands alone, and the runtime's launcher
+    // dumps it.
+    return hasJavaLauncher ? CdsMechanism::STATIC_ARCHIVE : CdsMechanism::NONE;
+}
+
 AppString javaHomeOfLibrary(const AppString& libraryPath) {
     AppString dir = libraryPath;
     for (int32_t level = 0; level < HOME_LEVELS; ++level) {
@@ -246,6 +263,18 @@ void cdsOptions(const CdsPlan& plan, StringPool& out) {
             // A damaged archive is refused by its checksums instead of crashing the runtime.
             if (!writes) out.add("-XX:+VerifySharedSpaces");
             return;
+        case CdsMechanism::STATIC_ARCHIVE:
+            out.add("-Xshare:auto");
+            out.add("-Xlog:cds*=off");
+            if (writes) {
+                // The start itself only lists the classes it loads; the archive is dumped
+                // from the list after the process ended.
+                out.add(("-XX:DumpLoadedClassList=" + plan.recording).c_str());
+            } else {
+                out.add(("-XX:SharedArchiveFile=" + plan.archive).c_str());
+                out.add("-XX:+VerifySharedSpaces");
+            }
+            return;
         case CdsMechanism::AOT_CACHE:
             // No -Xshare here: the cache options refuse to start beside it.
             out.add("-Xlog:aot*=off");
@@ -289,22 +318,17 @@ void addClassDataSharingOptions(const ConfigStore& store, const AppString& execu
         return;
     }
     id.version = readReleaseVersion(home);
-    plan.mechanism = cdsMechanismFor(javaFeatureRelease(id.version.c_str()));
-    trace("cds: runtime %s version \"%s\": %s", home.c_str(), id.version.c_str(), mechanismName(plan.mechanism));
-    if (plan.mechanism == CdsMechanism::NONE) return;
+    const int32_t feature = javaFeatureRelease(id.version.c_str());
     AppString javaLauncher = home + "bin";
     javaLauncher.appendChar(platform::nativeSeparator());
     javaLauncher.append(platform::javaLauncherName());
-    if (plan.mechanism == CdsMechanism::AOT_CACHE && !platform::isReadable(javaLauncher.c_str())) {
-        // Without the JDK's launcher no cache can be assembled, and every start would record
-        // in vain: the self-maintaining archive serves such a runtime instead.
-        trace("cds: no %s to assemble the cache with; self-maintaining archive instead", javaLauncher.c_str());
-        plan.mechanism = CdsMechanism::AUTO_ARCHIVE;
-    }
-    if (plan.mechanism != CdsMechanism::AOT_CACHE && !hasBaseArchive(jvmLibrary)) {
-        trace("cds: no %s beside %s; nothing added", BASE_ARCHIVE, jvmLibrary.c_str());
-        return;
-    }
+    const bool launcherPresent = platform::isReadable(javaLauncher.c_str());
+    const bool basePresent = hasBaseArchive(jvmLibrary);
+    plan.mechanism = cdsMechanismFor(feature, basePresent, launcherPresent);
+    if (!basePresent) trace("cds: no %s beside %s", BASE_ARCHIVE, jvmLibrary.c_str());
+    if (!launcherPresent) trace("cds: no %s", javaLauncher.c_str());
+    trace("cds: runtime %s version \"%s\": %s", home.c_str(), id.version.c_str(), mechanismName(plan.mechanism));
+    if (plan.mechanism == CdsMechanism::NONE) return;
 
     platform::FileStamp stamp;
     id.executable = executable;
@@ -375,6 +399,7 @@ void addClassDataSharingOptions(const ConfigStore& store, const AppString& execu
         }
         platform::removeFile(plan.writing.c_str());
         if (plan.mechanism == CdsMechanism::AOT_CACHE) plan.recording = base + RECORDING_SUFFIX;
+        if (plan.mechanism == CdsMechanism::STATIC_ARCHIVE) plan.recording = base + CLASS_LIST_SUFFIX;
     }
 
     StringPool added;
@@ -391,9 +416,10 @@ void addClassDataSharingOptions(const ConfigStore& store, const AppString& execu
     state.plan = plan;
     state.id = id;
     state.assembly.clear();
-    if (plan.mechanism == CdsMechanism::AOT_CACHE) {
-        // The cache is assembled by the JDK's own launcher from the recording, with the same
-        // options (class path included) as this start.
+    if (plan.mechanism == CdsMechanism::AOT_CACHE || plan.mechanism == CdsMechanism::STATIC_ARCHIVE) {
+        // The cache is assembled, the static archive dumped, by the JDK's own launcher from
+        // what this start recorded, with the same options (class path included): the
+        // runtime checks them when it maps the result.
         state.assembly.add(javaLauncher.c_str());
         // Logging options stay out: the assembly is not the application, and must not
         // overwrite its log files.
@@ -401,11 +427,18 @@ void addClassDataSharingOptions(const ConfigStore& store, const AppString& execu
             const char* option = configured.entry(i);
             if (!startsWith(option, "-Xlog") && !startsWith(option, "-verbose")) state.assembly.add(option);
         }
-        state.assembly.add("-Xlog:aot*=off");
-        state.assembly.add("-Xlog:cds*=off");
-        state.assembly.add("-XX:AOTMode=create");
-        state.assembly.add(("-XX:AOTConfiguration=" + plan.recording).c_str());
-        state.assembly.add(("-XX:AOTCache=" + plan.writing).c_str());
+        if (plan.mechanism == CdsMechanism::AOT_CACHE) {
+            state.assembly.add("-Xlog:aot*=off");
+            state.assembly.add("-Xlog:cds*=off");
+            state.assembly.add("-XX:AOTMode=create");
+            state.assembly.add(("-XX:AOTConfiguration=" + plan.recording).c_str());
+            state.assembly.add(("-XX:AOTCache=" + plan.writing).c_str());
+        } else {
+            state.assembly.add("-Xshare:dump");
+            state.assembly.add("-Xlog:cds*=off");
+            state.assembly.add(("-XX:SharedClassListFile=" + plan.recording).c_str());
+            state.assembly.add(("-XX:SharedArchiveFile=" + plan.writing).c_str());
+        }
     }
     for (int32_t i = 0; i < added.count(); ++i) host.addOption(added.entry(i));
     state.armed = true;
@@ -422,7 +455,7 @@ void finishClassDataSharing() {
     const CdsPlan& plan = state.plan;
 
     platform::FileStamp stamp;
-    if (plan.mechanism == CdsMechanism::AOT_CACHE) {
+    if (!plan.recording.isEmpty()) {
         const bool recorded = platform::fileStamp(plan.recording.c_str(), stamp) && stamp.size > 0;
         // A failed assembly leaves no cache, or a partial one that must not become the archive.
         const bool assembled = recorded && platform::runQuietly(state.assembly, ASSEMBLY_TIMEOUT_MS);

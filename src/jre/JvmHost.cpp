@@ -2,8 +2,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstring>
 
-#include "base/AppWideString.h"
 #include "base/GrowBuffer.h"
 #include "base/Trace.h"
 #include "platform/DynamicLibrary.h"
@@ -172,24 +172,16 @@ bool readSystemProperty(JNIEnv* env, jclass system, jmethodID getProperty, const
     return !out.isEmpty();
 }
 
-// String[] of the ANSI arguments; null (with any exception cleared) when it cannot be built.
-jobjectArray newArgumentArray(JNIEnv* env, int argCount, const char* const* args) {
-    if (argCount < 0 || !args) argCount = 0;
+// String[] of `args`, handed over as the UTF-16 units they are; null (with any exception
+// cleared) when it cannot be built.
+jobjectArray newArgumentArray(JNIEnv* env, const WideStringList& args) {
     LocalRef<jclass> stringClass(env, env->FindClass(STRING_CLASS));
     if (!stringClass) return nullptr;
-    jobjectArray array = env->NewObjectArray(argCount, stringClass.get(), nullptr);
+    jobjectArray array = env->NewObjectArray(args.count(), stringClass.get(), nullptr);
     if (!array) return nullptr;
-    static const jchar NO_UNITS[1] = {0};
-    AppWideString units;
-    for (int i = 0; i < argCount; ++i) {
-        units.assignNarrow(args[i]);
-        // A text cut short by exhausted memory must not reach main as if it were whole.
-        if (memoryExhausted()) {
-            env->DeleteLocalRef(array);
-            return nullptr;
-        }
-        const jchar* data = units.data() ? reinterpret_cast<const jchar*>(units.data()) : NO_UNITS;
-        LocalRef<jstring> element(env, env->NewString(data, units.length()));
+    for (int32_t i = 0; i < args.count(); ++i) {
+        LocalRef<jstring> element(
+            env, env->NewString(reinterpret_cast<const jchar*>(args.entry(i)), args.entryLength(i)));
         if (!element) {
             env->DeleteLocalRef(array);
             return nullptr;
@@ -218,14 +210,17 @@ LaunchError JvmHost::create(const char* path) {
     if (vm_) return LAUNCH_VM_CREATE_FAILED;
 
     platform::suppressLoaderErrorDialogs();
-    // A library planted in the working directory must not be loaded as a dependency.
-    platform::removeCurrentDirectoryFromDllSearch();
-
     // No runtime was found: there is nothing to load, and no folder to put on PATH.
     if (!path || !*path) return LAUNCH_JRE_NOT_FOUND;
+    // A library planted in the working directory must not be loaded as a dependency; the
+    // runtime's bin folder (above the library's own) serves the runtime's libraries instead.
+    const AppString parent = libraryParentDirectory(path);
+    // A bare name has no folder of its own: ".." would name the working directory's parent.
+    const bool bare = parent.length() == static_cast<int32_t>(std::strlen(PARENT_DIRECTORY));
+    platform::searchRuntimeFolderInsteadOfCurrentDirectory(bare ? "" : parent.c_str());
+
     if (!library_.load(path)) {
         trace("load %s failed; retrying with its parent directory", path);
-        AppString parent = libraryParentDirectory(path);
         appendToPath(parent);
         platform::addLibrarySearchDirectory(parent.c_str());
         if (!library_.load(path)) {
@@ -301,7 +296,7 @@ bool JvmHost::queryVmVersion(AppString& out) {
     return true;
 }
 
-LaunchError JvmHost::runMain(const char* className, int argCount, const char* const* args) {
+LaunchError JvmHost::runMain(const char* className, const WideStringList& args) {
     if (!env_) return LAUNCH_MAIN_CLASS_NOT_FOUND;
     JNIEnv* env = env_;
 
@@ -320,7 +315,7 @@ LaunchError JvmHost::runMain(const char* className, int argCount, const char* co
         return LAUNCH_MAIN_METHOD_MISSING;
     }
 
-    LocalRef<jobjectArray> arguments(env, newArgumentArray(env, argCount, args));
+    LocalRef<jobjectArray> arguments(env, newArgumentArray(env, args));
     if (!arguments) {
         // Only exhausted memory gets here; main must not run with missing arguments.
         clearPendingException(env, true);

@@ -7,6 +7,7 @@
 
 #include "base/AppString.h"
 #include "base/StringPool.h"
+#include "base/WideStringList.h"
 #include "base/LaunchError.h"
 #include "platform/DynamicLibrary.h"
 
@@ -36,8 +37,8 @@ public:
     // The running Java version into `out`: java.version, or java.vm.version where that is
     // not reported; false when it cannot be asked for.
     [[nodiscard]] bool queryVmVersion(AppString& out);
-    // Calls className.main(String[]) with the ANSI arguments: 0, 7 no class, 8 no main.
-    [[nodiscard]] LaunchError runMain(const char* className, int argCount, const char* const* args);
+    // Calls className.main(String[]) with `args`: 0, 7 no class, 8 no main.
+    [[nodiscard]] LaunchError runMain(const char* className, const WideStringList& args);
     // Detaches, destroys the virtual machine (waits for non-daemon threads), frees the library.
     void unload();
 

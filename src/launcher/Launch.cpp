@@ -11,6 +11,7 @@
 #include "jre/JvmDiscovery.h"
 #include "jre/JvmHost.h"
 #include "jre/LibraryArchitecture.h"
+#include "jre/NativeAccess.h"
 #include "launcher/Messages.h"
 #include "launcher/Services.h"
 
@@ -43,7 +44,7 @@ void JNICALL finishAtVmExit(jint code) {
 
 }  // namespace
 
-LaunchOutcome runLaunchSteps(ConfigStore& store, JvmHost& host, int argCount, const char* const* args) {
+LaunchOutcome runLaunchSteps(ConfigStore& store, JvmHost& host, const WideStringList& args) {
     LaunchOutcome outcome;
 
     // Without an ANSI path nothing that names the application's files can be passed on: say
@@ -72,7 +73,8 @@ LaunchOutcome runLaunchSteps(ConfigStore& store, JvmHost& host, int argCount, co
     }
 
     // 7. Runtime. When every runtime found was built for the other architecture, say so
-    // instead of "not found". Class-data sharing options follow the configured ones when asked for.
+    // instead of "not found". Native access and class-data sharing options follow the
+    // configured ones (the cache's assembly repeats the former).
     JvmSearchReport report;
     AppString library = findJvmLibrary(store, &report);
     if (library.isEmpty() && !report.wrongArchitecturePath.isEmpty()) {
@@ -81,6 +83,7 @@ LaunchOutcome runLaunchSteps(ConfigStore& store, JvmHost& host, int argCount, co
         outcome.runtimeBits = report.wrongArchitectureBits;
         return outcome;
     }
+    addNativeAccessOption(library, host);
     addClassDataSharingOptions(store, store.getModulePath(), library, host);
     host.setExitHook(finishAtVmExit);
     outcome.code = host.create(library.c_str());
@@ -111,7 +114,7 @@ LaunchOutcome runLaunchSteps(ConfigStore& store, JvmHost& host, int argCount, co
     // 9-10. The main class comes from the embedded block only.
     AppString mainClass = store.get(AppString("mainclass"), true);
     trace("main class %s", mainClass.c_str());
-    outcome.code = host.runMain(mainClass.c_str(), argCount, args);
+    outcome.code = host.runMain(mainClass.c_str(), args);
     outcome.mainThrew = outcome.code == LAUNCH_OK && host.mainThrew();
 
     // 11. Close the splash shortly after main returns, unless Java took charge of it.
@@ -124,11 +127,11 @@ int exitCodeOf(const LaunchOutcome& outcome) {
     return outcome.mainThrew ? 1 : 0;
 }
 
-int launch(int argCount, const char* const* args) {
+int launch(const WideStringList& args) {
     ConfigStore* store = currentConfigStore();
     JvmHost* host = currentJvmHost();
     if (!store || !host) return LAUNCH_VM_INIT_FAILED;
-    LaunchOutcome outcome = runLaunchSteps(*store, *host, argCount, args);
+    LaunchOutcome outcome = runLaunchSteps(*store, *host, args);
     int exitCode = exitCodeOf(outcome);
     trace("outcome %d%s, exit code %d", outcome.code, outcome.mainThrew ? " (exception out of main)" : "", exitCode);
     if (outcome.code == LAUNCH_OK) return exitCode;

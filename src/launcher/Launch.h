@@ -7,6 +7,7 @@
 
 #include "base/AppString.h"
 #include "base/LaunchError.h"
+#include "base/WideStringList.h"
 
 namespace kvx {
 
@@ -33,9 +34,9 @@ struct LaunchOutcome {
 // itself, inside the runtime.
 int exitCodeOf(const LaunchOutcome& outcome);
 
-LaunchOutcome runLaunchSteps(ConfigStore& store, JvmHost& host, int argCount, const char* const* args);
+LaunchOutcome runLaunchSteps(ConfigStore& store, JvmHost& host, const WideStringList& args);
 // The whole launch: the steps above, then the failure message when one occurred. Returns
 // the exit code for the process.
-int launch(int argCount, const char* const* args);
+int launch(const WideStringList& args);
 
 }  // namespace kvx

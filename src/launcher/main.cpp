@@ -6,6 +6,7 @@
 #include "jre/JvmHost.h"
 #include "launcher/Launch.h"
 #include "launcher/Services.h"
+#include "platform/ProgramArguments.h"
 
 int main(int argc, char** argv) {
     using namespace kvx;
@@ -18,7 +19,11 @@ int main(int argc, char** argv) {
         setCurrentJvmHost(&host);
         startTrayServices();
 
-        exitCode = launch(argc > 0 ? argc - 1 : 0, argc > 0 ? argv + 1 : argv);
+        WideStringList args;
+        // Arguments cut short by exhausted memory never reach main: the launch stops at its
+        // memory check before the runtime starts.
+        if (!platform::programArguments(argc, argv, args)) args.clear();
+        exitCode = launch(args);
 
         host.unload();
         releaseAllTrayIcons();

@@ -26,8 +26,12 @@ private:
 // Adds SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX to the error mode, so a missing
 // dependency shows no system dialog. Nothing on Linux.
 void suppressLoaderErrorDialogs();
-// Removes the current directory from the DLL search path. Nothing on Linux.
-void removeCurrentDirectoryFromDllSearch();
+// Puts the runtime's folder `runtimeFolder` (its bin) where the current directory stood in the
+// DLL search path, so that a library planted in the working directory is never loaded, and
+// the runtime's own libraries find each other by plain name even in an order java.exe
+// never meets (zip.dll imports java.dll, and a runtime that maps an archive of the class
+// path's classes loads zip.dll first). Nothing on Linux.
+void searchRuntimeFolderInsteadOfCurrentDirectory(const char* runtimeFolder);
 // Adds `directory` to the folders later loads search for imported libraries (AddDllDirectory,
 // looked up at run time). False where the system lacks it, and always on Linux.
 bool addLibrarySearchDirectory(const char* directory);

@@ -13,18 +13,37 @@ import pytest
 from conftest import JDK, KVXPACK, STUB, clean_env, require
 
 TEMURIN25 = "/usr/lib/jvm/temurin-25-jdk-amd64"
+# A runtime made with jlink has no archive of its own: its java dumps a static archive.
+JLINKED = "jlinked-jdk17"
 # The one place where a missing runtime skips: the JDK 25 cache is tested where it exists.
 RUNTIMES = [
     pytest.param((JDK, ".jsa", "source: shared objects file (top)"), id="jdk17-dynamic-archive"),
     pytest.param((TEMURIN25, ".aot", "source: shared objects file"), id="jdk25-aot-cache",
                  marks=pytest.mark.skipif(not os.path.exists(TEMURIN25 + "/lib/server/libjvm.so"),
                                           reason=TEMURIN25 + " is not installed on this machine")),
+    pytest.param(JLINKED, id="jdk17-jlinked-static-archive"),
 ]
 PROPS_KEYS = ("argc=", "arg0=", "x=")
 
 
+@pytest.fixture(scope="session")
+def jlinked_jdk17(tmp_path_factory):
+    """A runtime image of JDK 17 made with jlink from the JDK's own jmods, as applications
+    bundle one: no lib/server/classes.jsa."""
+    jlink = require(JDK + "/bin/jlink")
+    require(JDK + "/jmods/java.base.jmod")
+    home = tmp_path_factory.mktemp("jlinked") / "jdk17"
+    subprocess.run([jlink, "--add-modules", "java.base", "--strip-debug", "--no-header-files", "--no-man-pages",
+                    "--output", str(home)], check=True, timeout=300)
+    assert not (home / "lib" / "server" / "classes.jsa").exists()
+    assert (home / "bin" / "java").exists()
+    return str(home)
+
+
 @pytest.fixture(params=RUNTIMES)
 def runtime(request):
+    if request.param == JLINKED:
+        return (request.getfixturevalue("jlinked_jdk17"), ".static.jsa", "source: shared objects file")
     return request.param
 
 
@@ -47,12 +66,12 @@ class CdsApp:
             command.insert(1, "--cds")
         subprocess.run(command, check=True, timeout=60)
 
-    def run(self, *args, cache=None, timeout=300):
+    def run(self, *args, cache=None, timeout=300, **env_extra):
         """One start; returns (CompletedProcess, class-loading log text)."""
         self.runs += 1
         log = self.tmp_path / ("load-%d.log" % self.runs)
         env = clean_env(XDG_CACHE_HOME=str(cache or self.cache), HOME=str(self.tmp_path / "home"),
-                        KVX_TEST_LOADLOG=str(log))
+                        KVX_TEST_LOADLOG=str(log), **env_extra)
         result = subprocess.run([self.exe, *args], capture_output=True, text=True, errors="replace", env=env,
                                 timeout=timeout)
         return result, (log.read_text(errors="replace") if log.exists() else "")
@@ -91,6 +110,27 @@ def test_first_start_writes_the_archive_and_later_starts_map_it(tmp_path, jars, 
         check_props(again)
         app.check_mapped(log)
     assert len(app.archives()) == 1, app.files()
+
+
+def test_a_jlinked_runtime_lists_its_classes_then_maps_the_static_archive_and_says_so(tmp_path, jars,
+                                                                                      jlinked_jdk17):
+    runtime = (jlinked_jdk17, ".static.jsa", "source: shared objects file")
+    app = CdsApp(tmp_path, jars, runtime)
+    trace = tmp_path / "trace.txt"
+    first, log = app.run("a", KVX_TRACE=str(trace))
+    check_props(first)
+    said = trace.read_text()
+    assert "cds: no classes.jsa beside %s/lib/server/libjvm.so" % jlinked_jdk17 in said, said
+    assert "static archive from a class list" in said and "cds: adds option -XX:DumpLoadedClassList=" in said, said
+    [archive] = app.archives()
+    trace.unlink()
+    again, log = app.run("a", KVX_TRACE=str(trace))
+    check_props(again)
+    app.check_mapped(log)
+    said = trace.read_text()
+    assert "cds: using %s" % (app.cache / "kvx" / "cds" / archive) in said, said
+    assert "DumpLoadedClassList" not in said and "native access: runtime version \"17" in said, said
+    assert "option --enable-native-access" not in said, said
 
 
 def test_a_changed_executable_gets_a_new_archive_and_the_old_one_goes(tmp_path, jars, runtime):

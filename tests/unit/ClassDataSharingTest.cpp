@@ -116,6 +116,36 @@ TEST(CdsVersionTest, FeatureReleaseAndMechanism) {
     EXPECT_EQ(cdsMechanismFor(2147483647), CdsMechanism::AOT_CACHE);
 }
 
+TEST(CdsVersionTest, MechanismFollowsWhatTheRuntimesHomeHolds) {
+    struct Case {
+        int32_t release;
+        bool base;
+        bool launcher;
+        CdsMechanism expected;
+    };
+    const Case cases[] = {
+        {11, false, true, CdsMechanism::NONE},
+        {12, true, true, CdsMechanism::NONE},
+        {13, true, false, CdsMechanism::DYNAMIC_ARCHIVE},
+        {17, true, true, CdsMechanism::DYNAMIC_ARCHIVE},
+        {21, true, false, CdsMechanism::AUTO_ARCHIVE},
+        // Made with jlink: the runtime's own archive is missing, its java dumps a static one.
+        {13, false, true, CdsMechanism::STATIC_ARCHIVE},
+        {17, false, true, CdsMechanism::STATIC_ARCHIVE},
+        {24, false, true, CdsMechanism::STATIC_ARCHIVE},
+        {17, false, false, CdsMechanism::NONE},
+        {21, false, false, CdsMechanism::NONE},
+        {25, false, true, CdsMechanism::AOT_CACHE},
+        {25, true, false, CdsMechanism::AUTO_ARCHIVE},
+        {25, false, false, CdsMechanism::NONE},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(cdsMechanismFor(c.release, c.base, c.launcher), c.expected)
+            << c.release << (c.base ? " with" : " without") << " base archive," << (c.launcher ? " with" : " without")
+            << " launcher";
+    }
+}
+
 TEST(CdsVersionTest, SharingOptionsOfTheConfigurationAreRecognised) {
     for (const char* o : {"-Xshare:off", "-XX:SharedArchiveFile=a.jsa", "-XX:ArchiveClassesAtExit=a", "-XX:AOTCache=x",
                           "-XX:AOTMode=off", "-XX:+AutoCreateSharedArchive", "-Xlog:cds", "-Xlog:aot+map=info", "-Xlog", "-Xlog:all=warning:stderr",
@@ -263,6 +293,77 @@ TEST_F(CdsTest, ArchivesLayeredOnTheRuntimesOwnNeedItBesideTheLibrary) {
     EXPECT_EQ(valueOf(start(), "-XX:AOTMode="), "record") << "the cache stands alone";
     finishClassDataSharing();
 }
+
+TEST_F(CdsTest, AJlinkedRuntimeListsItsClassesAndNothingRemainsWhenTheDumpFails) {
+    fs::remove(baseArchive_);
+    // The home's launcher is no program here: the dump fails.
+    tree_.touch(std::string("jdk") + platform::nativeSeparator() + "bin" + platform::nativeSeparator() +
+                platform::javaLauncherName(), "");
+    for (const char* release : {"17.0.9", "21.0.1"}) {
+        setRelease(release);
+        std::vector<std::string> first = start();
+        ASSERT_EQ(first.size(), 3u) << release;
+        EXPECT_EQ(first[0], "-Xshare:auto");
+        EXPECT_EQ(first[1], "-Xlog:cds*=off");
+        const std::string list = valueOf(first, "-XX:DumpLoadedClassList=");
+        EXPECT_EQ(fs::path(list).parent_path(), cacheDir());
+        EXPECT_FALSE(fs::exists(list));
+        runtimeWrites(list, 300);
+        finishClassDataSharing();
+        EXPECT_TRUE(filesIn(cacheDir()).empty()) << "neither the list nor a partial archive stays";
+    }
+}
+
+#ifndef _WIN32
+TEST_F(CdsTest, AJlinkedRuntimesJavaDumpsAStaticArchiveAfterTheStartAndLaterStartsMapIt) {
+    fs::remove(baseArchive_);
+    // The runtime's java as a script: it records its arguments and writes the archive it is
+    // told to, as `java -Xshare:dump` does.
+    const std::string seen = (tree_.root() / "dump-arguments").string();
+    const std::string java = tree_.touch("jdk/bin/java",
+                                         "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + seen + "'\n"
+                                         "for a; do case \"$a\" in -XX:SharedArchiveFile=*) "
+                                         "printf 'archive' > \"${a#*=}\";; esac; done\n");
+    fs::permissions(java, fs::perms::owner_all);
+    const std::vector<std::string> configured = {"-Xmx32m", "-Xlog:gc:file=app-gc.log",
+                                                 "-Djava.class.path=" + exe_};
+    std::vector<std::string> first = start("cds auto\r\n", configured);
+    const std::string list = valueOf(first, "-XX:DumpLoadedClassList=");
+    ASSERT_FALSE(list.empty());
+
+    // A start that listed nothing (killed early) dumps nothing.
+    finishClassDataSharing();
+    EXPECT_FALSE(fs::exists(seen));
+    EXPECT_TRUE(filesIn(cacheDir()).empty());
+
+    first = start("cds auto\r\n", configured);
+    const std::string list2 = valueOf(first, "-XX:DumpLoadedClassList=");
+    runtimeWrites(list2, 300);
+    finishClassDataSharing();
+    std::ifstream in(seen);
+    std::vector<std::string> dumpArgs;
+    for (std::string line; std::getline(in, line);) dumpArgs.push_back(line);
+    EXPECT_EQ(valueOf(dumpArgs, "-Xshare:"), "dump");
+    EXPECT_EQ(valueOf(dumpArgs, "-XX:SharedClassListFile="), list2);
+    EXPECT_EQ(valueOf(dumpArgs, "-Xmx"), "32m");
+    EXPECT_EQ(valueOf(dumpArgs, "-Djava.class.path="), exe_) << "the archive holds the application's classes";
+    EXPECT_EQ(valueOf(dumpArgs, "-Xlog:gc"), "") << "the application's log stays its own";
+    const std::vector<std::string> files = filesIn(cacheDir());
+    ASSERT_EQ(files.size(), 1u) << "the class list is gone, the archive has its final name";
+    EXPECT_EQ(files[0].substr(files[0].size() - 13), "-7.static.jsa");
+
+    std::vector<std::string> later = start("cds auto\r\n", configured);
+    EXPECT_EQ(later, (std::vector<std::string>{"-Xshare:auto", "-Xlog:cds*=off",
+                                                "-XX:SharedArchiveFile=" + (cacheDir() / files[0]).string(),
+                                                "-XX:+VerifySharedSpaces"}));
+
+    // Should the runtime's own archive appear, its dynamic archive is written afresh: the
+    // static one is never handed to it as a dynamic archive.
+    tree_.touch(fs::path(baseArchive_).lexically_relative(tree_.root()).string(), "base");
+    EXPECT_FALSE(valueOf(start("cds auto\r\n", configured), "-XX:ArchiveClassesAtExit=").empty());
+    finishClassDataSharing();
+}
+#endif
 
 TEST_F(CdsTest, NothingIsAddedWhenOffOrTheConfigurationTookChargeOrNoFolderCanBeHad) {
     EXPECT_TRUE(start("").empty());

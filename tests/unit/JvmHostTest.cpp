@@ -101,5 +101,5 @@ TEST_F(JvmHostTest, NothingCanBeAskedWithoutAVirtualMachine) {
     AppString version("unchanged");
     EXPECT_FALSE(host.queryVmVersion(version));
     EXPECT_EQ(str(version), "unchanged");
-    EXPECT_EQ(host.runMain("a.B", 0, nullptr), kvx::LAUNCH_MAIN_CLASS_NOT_FOUND);
+    EXPECT_EQ(host.runMain("a.B", kvx::WideStringList()), kvx::LAUNCH_MAIN_CLASS_NOT_FOUND);
 }

@@ -21,7 +21,7 @@ public:
 TEST(LaunchTest, PathWithoutAnsiFormIsNamedBeforeAnythingIsBuilt) {
     PathlessStore store;
     kvx::JvmHost host;
-    kvx::LaunchOutcome outcome = kvx::runLaunchSteps(store, host, 0, nullptr);
+    kvx::LaunchOutcome outcome = kvx::runLaunchSteps(store, host, kvx::WideStringList());
     EXPECT_EQ(outcome.code, kvx::LAUNCH_APP_PATH_NOT_ANSI);
     // Nothing was handed towards a runtime: no option, no library loaded.
     EXPECT_EQ(host.options().count(), 0);

@@ -80,12 +80,15 @@ def test_each_version_gets_its_mechanism(java_app, cache):
     assert options[3].startswith("-XX:SharedArchiveFile=" + prefix) and len(options) == 4, options
     executable_part = options[3][len("-XX:SharedArchiveFile=" + prefix):][:17]
 
+    # From 25 on native access comes first, before the sharing options.
     set_release(app, "25.0.1")
     options = added(app.launch(script=["class app/Main"], env=env))
+    assert options[0] == "--enable-native-access=ALL-UNNAMED", options
+    options = options[1:]
     assert options[2] == "-XX:+AutoCreateSharedArchive", "no bin\\java.exe to assemble a cache: %s" % options
     launcher = app.jvm.home / "bin" / "java.exe"
     launcher.write_bytes(b"")
-    options = added(app.launch(script=["class app/Main"], env=env))
+    options = added(app.launch(script=["class app/Main"], env=env))[1:]
     assert options[:5] == ["-Xlog:aot*=off", "-Xlog:cds*=off", "-XX:+UnlockDiagnosticVMOptions",
                            "-XX:-DisplayVMOutput", "-XX:AOTMode=record"], options
     # The recording: this executable's name part, a new identity (another version), this
@@ -105,7 +108,8 @@ def test_cds_off_or_absent_passes_nothing_extra(java_app, cache):
         launch = app.launch(script=["class app/Main"])
         assert added(launch) == [], launch.describe()
         assert not folder.exists()
-    # Without the runtime's own archive beside jvm.dll, 13 to 24 get nothing.
+    # Without the runtime's own archive beside jvm.dll (nor bin\java.exe to dump a static
+    # one with), 13 to 24 get nothing.
     (app.dir / (app.exe.stem + ".cfg")).write_bytes(b"")
     (app.jvm.dll.parent / "classes.jsa").unlink()
     assert added(app.launch(script=["class app/Main"])) == []

@@ -29,6 +29,22 @@ def test_options_in_order_and_arguments_reach_main(java_app, arch, tmp_path):
     assert launch.index("findclass app/Main") < launch.index("main app/Main argc=5")
 
 
+@pytest.mark.parametrize("arch", ARCHES)
+@pytest.mark.parametrize("utf8", [False, True], ids=["legacy-code-page", "utf8-manifest"])
+def test_arguments_outside_the_code_page_reach_main_whole(java_app, arch, utf8, tmp_path):
+    """Under a Chinese locale (code page 936) Hangul and an emoji have no ANSI form: they
+    still reach main exactly, and the configuration text keeps its code page."""
+    config = tmp_path / ("zh-%s-%s.txt" % (arch, utf8))
+    config.write_bytes("property \u8def\u5f84=\u4e2d\u6587\r\n".encode("utf-8" if utf8 else "gbk"))
+    app = java_app(arch, out_name="args-%s-%s.exe" % (arch, utf8), config=config,
+                   extra=["--utf8"] if utf8 else [])
+    args = ["\ud55c\uad6d\uc5b4.txt", "\U0001F600", "\u4e2d\u6587 \u00e9", ""]
+    launch = app.launch(args, script=["class app/Main", "main returns"], locale="zh_CN")
+    launch.check_success()
+    assert launch.main_args == args, launch.describe()
+    assert "-D\u8def\u5f84=\u4e2d\u6587" in launch.options, launch.describe()
+
+
 def test_no_arguments_give_an_empty_array(java_app):
     launch = java_app().launch(script=["class app/Main"])
     launch.check_success()

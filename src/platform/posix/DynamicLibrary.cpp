@@ -23,7 +23,7 @@ void DynamicLibrary::unload() {
 }
 
 void suppressLoaderErrorDialogs() {}
-void removeCurrentDirectoryFromDllSearch() {}
+void searchRuntimeFolderInsteadOfCurrentDirectory(const char*) {}
 bool addLibrarySearchDirectory(const char*) { return false; }
 
 }  // namespace kvx::platform

@@ -88,7 +88,11 @@ void suppressLoaderErrorDialogs() {
     SetErrorMode(mode | SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
 }
 
-void removeCurrentDirectoryFromDllSearch() { SetDllDirectoryA(""); }
+void searchRuntimeFolderInsteadOfCurrentDirectory(const char* runtimeFolder) {
+    AppString full = runtimeFolder && *runtimeFolder ? fullPath(runtimeFolder) : AppString();
+    // An empty text removes the current directory alone.
+    if (full.isEmpty() || !SetDllDirectoryA(full.c_str())) SetDllDirectoryA("");
+}
 
 bool addLibrarySearchDirectory(const char* directory) {
     AddDllDirectoryFunction add = addDllDirectoryFunction();
