@@ -11,4 +11,8 @@ namespace kvx::platform {
 // `argv` read as UTF-8. False when memory ran out (which memoryExhausted() reports too).
 [[nodiscard]] bool programArguments(int argc, const char* const* argv, WideStringList& out);
 
+// `argv` after the program's name, each read in the process's code page: Linux's arguments,
+// and Windows' stand-in when the wide command line cannot be had.
+[[nodiscard]] bool narrowProgramArguments(int argc, const char* const* argv, WideStringList& out);
+
 }  // namespace kvx::platform

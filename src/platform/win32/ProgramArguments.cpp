@@ -3,7 +3,6 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include "base/AppWideString.h"
 #include "base/Trace.h"
 #include "platform/win32/WideCommandLine.h"
 
@@ -45,15 +44,7 @@ bool programArguments(int argc, const char* const* argv, WideStringList& out) {
     if (splitWideCommandLine(reinterpret_cast<const uint16_t*>(GetCommandLineW()), out)) return true;
     // Only exhausted memory gets here; the ANSI arguments are then the best there is.
     trace("the wide command line could not be split; using the ANSI arguments");
-    out.clear();
-    AppWideString units;
-    for (int i = 1; i < argc && argv; ++i) {
-        units.assignNarrow(argv[i]);
-        if (!out.add(units.data(), units.length())) return false;
-    }
-    // A conversion cut short by exhausted memory raised the process-wide flag, at which the
-    // launch stops before the runtime starts.
-    return true;
+    return narrowProgramArguments(argc, argv, out);
 }
 
 }  // namespace kvx::platform
