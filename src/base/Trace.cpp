@@ -4,11 +4,11 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <thread>
 
 #include "base/AppString.h"
 // The environment as the process itself changed it (the C library's copy may lag on Windows).
 #include "platform/Environment.h"
+#include "platform/HostSystem.h"
 
 namespace kvx {
 
@@ -26,7 +26,7 @@ enum class State { Unread, Off, On };
 class SpinLock {
 public:
     void lock() {
-        while (flag_.test_and_set(std::memory_order_acquire)) std::this_thread::yield();
+        while (flag_.test_and_set(std::memory_order_acquire)) platform::yieldThread();
     }
     void unlock() { flag_.clear(std::memory_order_release); }
 

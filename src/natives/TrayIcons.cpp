@@ -90,8 +90,18 @@ void noteAdded(int32_t id, bool added) {
     if (index >= 0 && g_trayIconTable.at(index).record->shown) g_trayIconTable.at(index).record->inShell = added;
 }
 
-// The environment of the delivery running on this thread, if any.
-thread_local JNIEnv* t_deliveryEnv = nullptr;
+// The environment of the delivery running on this thread, if any. A system TLS slot rather
+// than thread_local, which would link the compiler's emulated TLS and its threads library into
+// the launcher (about 8 KiB).
+const DWORD g_deliveryEnvSlot = TlsAlloc();
+
+JNIEnv* deliveryEnvOfThisThread() {
+    return g_deliveryEnvSlot == TLS_OUT_OF_INDEXES ? nullptr : static_cast<JNIEnv*>(TlsGetValue(g_deliveryEnvSlot));
+}
+
+void setDeliveryEnvOfThisThread(JNIEnv* env) {
+    if (g_deliveryEnvSlot != TLS_OUT_OF_INDEXES) TlsSetValue(g_deliveryEnvSlot, env);
+}
 
 // Attaches the tray thread, runs `deliver` and detaches. A delivery is counted from its VM
 // check to its detach, so that releaseAllTrayIcons knows when the runtime is no longer in use.
@@ -100,8 +110,8 @@ void deliverToCallback(Deliver deliver) {
     // A notification dispatched while a callback runs (a popup menu's loop pumps this thread's
     // messages) reuses the outer delivery's attachment: detaching after it would pull the
     // thread out from under the callback that is still running.
-    if (t_deliveryEnv) {
-        deliver(t_deliveryEnv);
+    if (JNIEnv* outer = deliveryEnvOfThisThread()) {
+        deliver(outer);
         return;
     }
     JavaVM* vm;
@@ -115,9 +125,9 @@ void deliverToCallback(Deliver deliver) {
     // After the machine is destroyed the attach fails and nothing is delivered; while it ends,
     // the attach may never return.
     if (vm->AttachCurrentThread(reinterpret_cast<void**>(&env), nullptr) == 0 && env) {
-        t_deliveryEnv = env;
+        setDeliveryEnvOfThisThread(env);
         deliver(env);
-        t_deliveryEnv = nullptr;
+        setDeliveryEnvOfThisThread(nullptr);
         vm->DetachCurrentThread();
     }
     platform::ExclusiveLockScope lock(g_trayLock);
