@@ -36,6 +36,8 @@ bool isNativeAccessOption(const char* option) {
 }
 
 void addNativeAccessOption(const AppString& jvmLibrary, JvmHost& host) {
+    // No runtime was found: there is nothing to decide, and the launch ends before any load.
+    if (jvmLibrary.isEmpty()) return;
     const StringPool& configured = host.options();
     for (int32_t i = 0; i < configured.count(); ++i) {
         if (isNativeAccessOption(configured.entry(i))) {
