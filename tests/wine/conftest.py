@@ -386,15 +386,20 @@ def builds():
     return Builds()
 
 
-@pytest.fixture(scope="session")
-def wine(builds):
-    prefix = Path(os.environ.get("KVX_E2E_WINEPREFIX") or ROOT / "build" / "wine-e2e")
-    session = WineSession(builds, prefix)
+def started_session(builds, variable, default_folder):
+    """A WineSession in the prefix named by the environment variable (else build/<default_folder>),
+    running for the caller's fixture and stopped after it."""
+    session = WineSession(builds, Path(os.environ.get(variable) or ROOT / "build" / default_folder))
     try:
         session.start()
         yield session
     finally:
         session.stop()
+
+
+@pytest.fixture(scope="session")
+def wine(builds):
+    yield from started_session(builds, "KVX_E2E_WINEPREFIX", "wine-e2e")
 
 
 JAVA_REGISTRY_KEYS = (r"HKLM\SOFTWARE\JavaSoft", r"HKLM\SOFTWARE\IBM\Java2 Runtime Environment")

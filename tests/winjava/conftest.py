@@ -222,13 +222,7 @@ def pack(builds, jars, tmp_path):
 # ---- running ------------------------------------------------------------------------------
 @pytest.fixture(scope="session")
 def wine(builds):
-    prefix = Path(os.environ.get("KVX_WINJAVA_WINEPREFIX") or ROOT / "build" / "wine-winjava")
-    session = WineSession(builds, prefix)
-    try:
-        session.start()
-        yield session
-    finally:
-        session.stop()
+    yield from harness.started_session(builds, "KVX_WINJAVA_WINEPREFIX", "wine-winjava")
 
 
 @pytest.fixture(scope="module")
