@@ -31,7 +31,7 @@ import sys
 import tempfile
 import time
 import zipfile
-from pathlib import Path
+from pathlib import Path, PureWindowsPath
 
 import pytest
 
@@ -286,6 +286,17 @@ class WineSession:
                 stop_group(self.xvfb)
         if self.lock:
             self.lock.close()
+
+    def emptied_cds_cache(self):
+        """Yields (Windows form ending in a backslash, host path) of %LOCALAPPDATA%\\kvx\\cds in
+        this prefix, emptied before and after: a fixture's body."""
+        code, out, err = self.command(["cmd", "/c", "echo %LOCALAPPDATA%"])
+        local = out.strip()
+        assert code == 0 and local.lower().startswith("c:\\"), (code, out, err)
+        host = Path(self.prefix, "drive_c", *PureWindowsPath(local).parts[1:], "kvx", "cds")
+        shutil.rmtree(host, ignore_errors=True)
+        yield local + "\\kvx\\cds\\", host
+        shutil.rmtree(host, ignore_errors=True)
 
     # -- running programs --------------------------------------------------------------
     def command(self, args, *, locale="en_US", env=None, timeout=RUN_TIMEOUT, cwd=None, debug="-all"):

