@@ -217,6 +217,13 @@ def key_problems(pages, keys, packer_keys):
             problems.append(f"src/kvxpack/cli/CommandLine.cpp: {option} writes the key `{key}`, but no lookup of it "
                             f"was found in the launcher's sources: if it is read another way, teach KEY_LOOKUPS "
                             f"in {relative(Path(__file__))}")
+    # A key in running text: an inline `snake_case` word is always one (`jre_order`).
+    for page, text in pages.items():
+        for number, line in enumerate(outside_comments(text).split("\n"), 1):
+            for span in code_spans(line):
+                if re.fullmatch(r"[a-z]+(?:_[a-z0-9]+)+", span) and span not in keys:
+                    problems.append(f"{relative(page)}:{number}: `{span}` is not a key the launcher reads "
+                                    f"(known: {', '.join(sorted(keys))})")
     for page, text in pages.items():
         for kind, _, number, body in blocks(text):
             if kind != "config":
@@ -376,6 +383,18 @@ def make_problems(files, targets):
             for target in found:
                 if target not in targets:
                     problems.append(f"{relative(page)}:{number}: `make {target}`: the Makefile has no such target")
+    return problems
+
+
+def tray_icon_problems(files):
+    """A page that packs tray icons and creates them in Java uses the same ids in both."""
+    problems = []
+    for page, text in files.items():
+        packed = set(re.findall(r"--tray-icon[ =](\d+)=", text))
+        used = set(re.findall(r"new SystemTray\(\s*(\d+)", text)) | set(re.findall(r"TRAY_ICON\s*=\s*(\d+)", text))
+        if packed and used and not used <= packed:
+            problems.append(f"{relative(page)}: the Java code shows tray icon {', '.join(sorted(used - packed))}, "
+                            f"the pack command puts in --tray-icon {', '.join(sorted(packed))}")
     return problems
 
 

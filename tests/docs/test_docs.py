@@ -78,7 +78,11 @@ def test_links_and_make_targets_exist(pages):
     if "](docs/README.md)" not in files[readme]:
         problems.append("README.md: no link to docs/README.md")
     problems += dc.make_problems(files, dc.make_targets())
+    problems += dc.tray_icon_problems(files)
     assert not problems, report(problems)
+    # The ids are compared at all: a README with the old mismatch is caught.
+    mismatch = files[readme].replace("--tray-icon 101=", "--tray-icon 1=", 1)
+    assert dc.tray_icon_problems({readme: mismatch}), "a tray icon id mismatch went unnoticed"
 
 
 def test_the_check_catches_misspellings(pages, help_text):
@@ -101,6 +105,12 @@ def test_the_check_catches_misspellings(pages, help_text):
     problems = dc.key_problems(broken, keys, dc.kvxpack_keys())
     assert any("`jre_ordre`, which the launcher never reads" in p for p in problems), problems
     assert any("reads the key `jre_order`" in p for p in problems), problems
+    broken[config_page] = pages[config_page].replace("\nminjre 17\n", "\nminjer 17\n", 1)
+    broken[config_page] = broken[config_page].replace("`jre_order` is", "`jre_ordr` is", 1)
+    problems = dc.key_problems(broken, keys, dc.kvxpack_keys())
+    assert any("configuration line 'minjer 17' starts with no key" in p for p in problems), problems
+    problems = dc.key_problems({dc.DOCS / "x.md": "Set `jre_ordr` first."}, keys, {})
+    assert any("`jre_ordr` is not a key" in p for p in problems), problems
     problems = dc.key_problems(pages, dict(keys, single_instance="src/x.cpp:1"), {})
     assert any("reads the key `single_instance` (src/x.cpp:1)" in p for p in problems), problems
     problems = dc.key_problems(pages, keys, {"jre_url": "--jre-url"})
