@@ -8,6 +8,8 @@ The guide marks what a machine can check with HTML comments, invisible when rend
     <!-- check: provide F.. -->  the page's scenario gets sample files F (.ico, .bmp) made for it
     <!-- check: file PATH --> the next fenced block is written to PATH in the page's scenario folder
     <!-- check: run -->       the next fenced block runs under bash in that folder and must succeed
+    <!-- check: wine -->      each line of the next fenced block (`Program.exe ARGS`) runs under Wine
+                              in that folder, with a Windows Java as JAVA_HOME, and must succeed
     <!-- check: output -->    every line of the next fenced block appears, in order, in what the
                               last run block printed ("..." lines are skipped; $PWD stands
                               for the scenario folder)
@@ -78,7 +80,7 @@ def blocks(text):
                 table.append((j + 1, lines[j]))
                 j += 1
             body = table
-        elif kind in ("config", "file", "run", "output"):
+        elif kind in ("config", "file", "run", "wine", "output"):
             fence = FENCE.match(lines[j].strip()) if j < len(lines) else None
             if fence:
                 close = fence.group(1)

@@ -8,6 +8,8 @@ import subprocess
 import sys
 from pathlib import Path
 
+import shlex
+
 import pytest
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
@@ -152,8 +154,34 @@ def environment(tmp_path_factory):
     return env
 
 
+@pytest.fixture(scope="module")
+def windows_java():
+    """JAVA_HOME for a Windows program under Wine: the real-Java suites' x64 runtime."""
+    result = subprocess.run([str(dc.ROOT / "tools/fetch-test-runtimes"), "--where", "jdk21"], capture_output=True,
+                            text=True, timeout=60)
+    home = Path(result.stdout.strip())
+    assert result.returncode == 0 and (home / "bin/server/jvm.dll").is_file(), \
+        f"no Windows Java runtime (make test-runtimes): {result.stdout}{result.stderr}"
+    return "Z:" + str(home).replace("/", "\\")
+
+
+def run_under_wine(body, folder, environment, java_home, where):
+    """Each line of a Windows command block (`Program.exe ARGS`) under Wine; their standard output."""
+    printed = []
+    for line in body.split("\n"):
+        if not line.strip():
+            continue
+        program, *arguments = shlex.split(line)
+        env = dict(environment, JAVA_HOME=java_home, HOME=os.environ.get("HOME", "/root"))
+        result = subprocess.run([str(dc.ROOT / "tools/wine-run"), "--timeout", "120", program, *arguments], cwd=folder,
+                                env=env, capture_output=True, text=True, errors="replace", timeout=RUN_TIMEOUT)
+        assert result.returncode == 0, f"{where}: {line}: exit code {result.returncode}\n{result.stdout}{result.stderr}"
+        printed.append(result.stdout)
+    return "".join(printed)
+
+
 @pytest.mark.parametrize("name", scenario_pages(dc.guide_pages()))
-def test_the_pages_commands_run(name, pages, environment, tmp_path):
+def test_the_pages_commands_run(name, pages, environment, tmp_path, request):
     """The marked blocks of one page, in order, in a folder of their own, as a reader types them."""
     page = dc.DOCS / name
     last_output = None
@@ -174,6 +202,10 @@ def test_the_pages_commands_run(name, pages, environment, tmp_path):
                                     errors="replace", timeout=RUN_TIMEOUT)
             assert result.returncode == 0, f"{where}: exit code {result.returncode}\n{body}\n---\n{result.stdout}"
             last_output = result.stdout
+            ran += 1
+        elif kind == "wine":
+            assert body is not None, f"{where}: <!-- check: wine --> is not followed by a code block"
+            last_output = run_under_wine(body, tmp_path, environment, request.getfixturevalue("windows_java"), where)
             ran += 1
         elif kind == "output":
             assert last_output is not None, f"{where}: an output block before any run block"
