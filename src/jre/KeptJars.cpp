@@ -85,13 +85,9 @@ void removeUnused(const AppString& folder, const AppString& ownRecord, const App
             if (!platform::appendFileContents((folder + name).c_str(), text)) continue;
             const char* lineEnd = std::strchr(text.c_str(), '\n');
             AppString executable(text.c_str(), lineEnd ? static_cast<int32_t>(lineEnd - text.c_str()) : -1);
-            if (platform::pathExists(executable.c_str())) {
-                live.append(text);
-            } else {
-                trace("kept jars: %s is gone; its record %s goes", executable.c_str(), name.c_str());
-                platform::removeFile((folder + name).c_str());
-                candidates.append(text);
-            }
+            AppString& into = platform::pathExists(executable.c_str()) ? live : candidates;
+            into.append(text);
+            if (&into == &candidates) platform::removeFile((folder + name).c_str());
         }
     }
     for (const char* line = std::strchr(candidates.c_str(), '\n'); line; line = std::strchr(line + 1, '\n')) {
@@ -101,8 +97,10 @@ void removeUnused(const AppString& folder, const AppString& ownRecord, const App
         AppString key("\n");
         key.append(line + 1, HASH_DIGITS);
         if (std::strstr(live.c_str(), key.c_str())) continue;
-        AppString path = folder + key.mid(1) + ".jar";
-        if (platform::removeFile(path.c_str())) trace("kept jars: removed %s, which no application names any more", path.c_str());
+        AppString path = folder;
+        path.append(line + 1, HASH_DIGITS);
+        path.append(".jar");
+        if (platform::removeFile(path.c_str())) trace("kept jars: %s removed, no application names it", path.c_str());
     }
 }
 
@@ -118,13 +116,13 @@ LaunchError prepareKeptJars(const ConfigStore& store, const AppString& executabl
     folder = platform::userCacheDirectory();
     if (!isPathSeparator(folder.lastChar())) folder.appendChar(separator);
     folder.append("kvx");
-    const AppString ownFolder = folder;
+    const bool ownFolderMade = platform::createDirectories(folder.c_str());
+    const bool ownFolderPrivate = ownFolderMade && platform::isPrivateDirectory(folder.c_str());
     folder.appendChar(separator);
     folder.append("jars");
     // Code is run from here: a folder someone else can change is refused, not used.
-    if (!platform::createDirectories(folder.c_str()) || !platform::isPrivateDirectory(ownFolder.c_str()) ||
+    if (!ownFolderPrivate || !platform::createDirectories(folder.c_str()) ||
         !platform::isPrivateDirectory(folder.c_str())) {
-        trace("kept jars: %s cannot be made, or is not this user's alone", folder.c_str());
         return LAUNCH_KEPT_JARS_UNWRITABLE;
     }
     folder.appendChar(separator);
@@ -133,69 +131,68 @@ LaunchError prepareKeptJars(const ConfigStore& store, const AppString& executabl
     recordName.format("%016llx%s", static_cast<unsigned long long>(fnv1a(executable)), RECORD_SUFFIX);
     AppString oldRecord;
     (void)platform::appendFileContents((folder + recordName).c_str(), oldRecord);
-    AppString newRecord = executable + "\n";
+    AppString newRecord = executable;
+    newRecord.appendChar('\n');
     platform::MappedFile self;
-    const char pathSeparator = platform::classPathSeparator();
+    AppString writing;
 
     for (int32_t i = 0; i < values.count(); ++i) {
         KeptJar jar;
-        if (!parseKeptJar(values.entry(i), jar)) {
-            trace("kept jars: damaged line 'keepjar %s'", values.entry(i));
-            return LAUNCH_VM_INIT_FAILED;
-        }
-        const AppString path = folder + jar.hash + ".jar";
-        AppString identity = platform::fileIdentityText(path.c_str());
-        AppString line = "\n" + jar.hash + " " + identity + "\n";
-        // The record names the copy's identity as this executable last checked it: the same
-        // identity means the same bytes unless someone who can write as this user forged the
-        // times too (and could as well change this executable's environment).
-        if (!identity.isEmpty() && std::strstr(oldRecord.c_str(), line.c_str())) {
-            trace("kept jars: %s reused for %s", path.c_str(), jar.name);
-        } else if (!identity.isEmpty() && hasContent(path, jar.size, jar.hash)) {
-            trace("kept jars: %s checked for %s", path.c_str(), jar.name);
-        } else {
-            if (!self.data() && !self.openModuleTail(~0ULL)) return LAUNCH_VM_INIT_FAILED;
-            if (self.size() != self.fileSize() || jar.offset > self.size() || jar.size > self.size() - jar.offset) {
-                trace("kept jars: %s lies outside the executable", jar.name);
-                return LAUNCH_VM_INIT_FAILED;
-            }
-            // A name of this start's own, renamed when whole: simultaneous first starts never
-            // share a half-written file, and the last rename wins with the same bytes.
-            AppString writing;
-            writing.format("%s%s.%u.tmp", folder.c_str(), jar.hash.c_str(), platform::currentProcessId());
-            platform::removeFile(writing.c_str());
-            const bool written = platform::writeNewFile(writing.c_str(), self.data() + jar.offset, jar.size);
-            if (!written || !platform::renameReplacing(writing.c_str(), path.c_str())) {
+        if (!parseKeptJar(values.entry(i), jar)) return LAUNCH_VM_INIT_FAILED;
+        AppString path = folder;
+        path.append(jar.hash);
+        path.append(".jar");
+        AppString line("\n");
+        line.append(jar.hash);
+        line.appendChar(' ');
+        const int32_t identityAt = line.length();
+        line.append(platform::fileIdentityText(path.c_str()));
+        line.appendChar('\n');
+        const bool present = line.length() > identityAt + 1;
+        // The record holds each copy's identity as this executable last knew it good: the
+        // same identity means the same bytes unless someone who writes as this user forged
+        // the change time too, and could as well change this user's environment.
+        const char* done = "reused";
+        if (!present || !std::strstr(oldRecord.c_str(), line.c_str())) {
+            done = "checked";
+            if (!present || !hasContent(path, jar.size, jar.hash)) {
+                done = "copied";
+                if (!self.data() && !self.openModuleTail(~0ULL)) return LAUNCH_VM_INIT_FAILED;
+                if (self.size() != self.fileSize() || jar.offset > self.size() ||
+                    jar.size > self.size() - jar.offset) {
+                    return LAUNCH_VM_INIT_FAILED;
+                }
+                // A name of this start's own, renamed when whole: simultaneous first starts
+                // never share a half-written file, and the last rename wins with equal bytes.
+                writing.format("%s.%u.tmp", path.c_str(), platform::currentProcessId());
                 platform::removeFile(writing.c_str());
-                // Windows refuses to replace a jar that another start already holds open:
-                // that one is used once it proves to be whole.
-                if (!written || !hasContent(path, jar.size, jar.hash)) {
-                    trace("kept jars: %s cannot be written", path.c_str());
-                    return LAUNCH_KEPT_JARS_UNWRITABLE;
+                const bool written = platform::writeNewFile(writing.c_str(), self.data() + jar.offset, jar.size);
+                if (!written || !platform::renameReplacing(writing.c_str(), path.c_str())) {
+                    platform::removeFile(writing.c_str());
+                    // Windows refuses to replace a jar another start holds open: that one
+                    // serves once it proves whole.
+                    if (!written || !hasContent(path, jar.size, jar.hash)) return LAUNCH_KEPT_JARS_UNWRITABLE;
                 }
             }
-            trace("kept jars: %s copied for %s (%llu bytes)", path.c_str(), jar.name,
-                  static_cast<unsigned long long>(jar.size));
-            identity = platform::fileIdentityText(path.c_str());
+            line.setLength(identityAt);
+            line.append(platform::fileIdentityText(path.c_str()));
+            line.appendChar('\n');
         }
-        newRecord.append(jar.hash);
-        newRecord.appendChar(' ');
-        newRecord.append(identity);
-        newRecord.appendChar('\n');
-        entries.appendChar(pathSeparator);
+        trace("kept jars: %s %s for %s (%llu bytes)", path.c_str(), done, jar.name,
+              static_cast<unsigned long long>(jar.size));
+        newRecord.append(line.c_str() + 1);
+        entries.appendChar(platform::classPathSeparator());
         entries.append(path);
     }
 
     if (!(newRecord == oldRecord)) {
-        AppString writing;
+        // Without a record the next start checks each copy again: slower, never wrong.
         writing.format("%s%s.%u.tmp", folder.c_str(), recordName.c_str(), platform::currentProcessId());
         platform::removeFile(writing.c_str());
-        // Without a record the next start checks each copy again: slower, never wrong.
         if (!platform::writeNewFile(writing.c_str(), reinterpret_cast<const unsigned char*>(newRecord.c_str()),
                                     static_cast<uint64_t>(newRecord.length())) ||
             !platform::renameReplacing(writing.c_str(), (folder + recordName).c_str())) {
             platform::removeFile(writing.c_str());
-            trace("kept jars: the record %s%s cannot be written", folder.c_str(), recordName.c_str());
         }
         removeUnused(folder, recordName, oldRecord, newRecord);
     }
