@@ -125,12 +125,14 @@ LaunchError prepareKeptJars(const ConfigStore& store, const AppString& executabl
         !platform::isPrivateDirectory(folder.c_str())) {
         return LAUNCH_KEPT_JARS_UNWRITABLE;
     }
-    folder.appendChar(separator);
+    // The message names the folder as it is; paths are made from `base`.
+    AppString base = folder;
+    base.appendChar(separator);
 
     AppString recordName;
     recordName.format("%016llx%s", static_cast<unsigned long long>(fnv1a(executable)), RECORD_SUFFIX);
     AppString oldRecord;
-    (void)platform::appendFileContents((folder + recordName).c_str(), oldRecord);
+    (void)platform::appendFileContents((base + recordName).c_str(), oldRecord);
     AppString newRecord = executable;
     newRecord.appendChar('\n');
     platform::MappedFile self;
@@ -139,7 +141,7 @@ LaunchError prepareKeptJars(const ConfigStore& store, const AppString& executabl
     for (int32_t i = 0; i < values.count(); ++i) {
         KeptJar jar;
         if (!parseKeptJar(values.entry(i), jar)) return LAUNCH_VM_INIT_FAILED;
-        AppString path = folder;
+        AppString path = base;
         path.append(jar.hash);
         path.append(".jar");
         AppString line("\n");
@@ -187,14 +189,14 @@ LaunchError prepareKeptJars(const ConfigStore& store, const AppString& executabl
 
     if (!(newRecord == oldRecord)) {
         // Without a record the next start checks each copy again: slower, never wrong.
-        writing.format("%s%s.%u.tmp", folder.c_str(), recordName.c_str(), platform::currentProcessId());
+        writing.format("%s%s.%u.tmp", base.c_str(), recordName.c_str(), platform::currentProcessId());
         platform::removeFile(writing.c_str());
         if (!platform::writeNewFile(writing.c_str(), reinterpret_cast<const unsigned char*>(newRecord.c_str()),
                                     static_cast<uint64_t>(newRecord.length())) ||
-            !platform::renameReplacing(writing.c_str(), (folder + recordName).c_str())) {
+            !platform::renameReplacing(writing.c_str(), (base + recordName).c_str())) {
             platform::removeFile(writing.c_str());
         }
-        removeUnused(folder, recordName, oldRecord, newRecord);
+        removeUnused(base, recordName, oldRecord, newRecord);
     }
     return LAUNCH_OK;
 }
