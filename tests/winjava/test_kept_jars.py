@@ -118,5 +118,6 @@ def test_a_folder_that_cannot_be_made_gets_the_message(pack_kept, launch, jars_f
     finally:
         folder.unlink()
     assert run.returncode == 13, run.describe()
-    assert ("Cannot write to the folder %s, where this program keeps its libraries." % windows_folder
-            in run.run.box_output), run.describe()
+    expected = "Cannot write to the folder %s, where this program keeps its libraries." % windows_folder
+    assert run.run.box and expected in run.run.box.get("text", ""), run.describe()
+    assert run.run.box.get("caption") == "Error", run.describe()
