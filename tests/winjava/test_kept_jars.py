@@ -7,6 +7,7 @@ import hashlib
 import os
 import shutil
 import subprocess
+import sys
 from pathlib import Path, PureWindowsPath
 
 import pytest
@@ -121,3 +122,25 @@ def test_a_folder_that_cannot_be_made_gets_the_message(pack_kept, launch, jars_f
     expected = "Cannot write to the folder %s, where this program keeps its libraries." % windows_folder
     assert run.run.box and expected in run.run.box.get("text", ""), run.describe()
     assert run.run.box.get("caption") == "Error", run.describe()
+
+
+def test_a_signed_executable_covers_its_kept_jars_and_runs(pack_kept, launch, log4j, jars_folder, tmp_path):
+    sys.path.insert(0, str(ROOT / "tests" / "shared"))
+    import kvx_support
+    certificate = kvx_support.make_certificate(tmp_path / "cert")
+    signed = kvx_support.sign(certificate, pack_kept, tmp_path / "signed.exe")
+    kvx_support.verify(certificate, signed)
+    data = signed.read_bytes()
+    core = log4j[2].read_bytes()
+    at = data.find(core)
+    assert at > 0
+    # A byte changed inside a kept jar breaks the signature: the jars lie in the signed region.
+    tampered = tmp_path / "tampered.exe"
+    tampered.write_bytes(data[:at + len(core) // 2] + bytes([data[at + len(core) // 2] ^ 1]) +
+                         data[at + len(core) // 2 + 1:])
+    result = subprocess.run([kvx_support.tool("osslsigncode"), "verify", "-CAfile", str(certificate / "cert.pem"),
+                             "-in", str(tampered)], capture_output=True, timeout=120)
+    assert result.returncode != 0, result.stdout
+    run = launch(signed, trace=True)
+    assert (run.returncode, run.stdout, run.stderr) == (0, EXPECTED, ""), run.describe()
+    assert sum(" copied for " in l for l in run.trace) == 3, run.describe()
