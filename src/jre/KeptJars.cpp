@@ -114,6 +114,8 @@ LaunchError prepareKeptJars(const ConfigStore& store, const AppString& executabl
 
     const char separator = platform::nativeSeparator();
     folder = platform::userCacheDirectory();
+    // Without a profile folder there is nowhere to keep them (never the file system's root).
+    if (folder.isEmpty()) return LAUNCH_KEPT_JARS_UNWRITABLE;
     if (!isPathSeparator(folder.lastChar())) folder.appendChar(separator);
     folder.append("kvx");
     const bool ownFolderMade = platform::createDirectories(folder.c_str());
