@@ -143,7 +143,7 @@ commands = {"kvx": [os.path.join(work, "app.exe")],
             "java": [os.path.join(e["BENCH_JDK"], "bin", "java.exe"), "-cp",
                      win(os.path.join(work, "app.jar")) + ";" + win(os.path.join(work, "lib")) + "\\*", "app.Main"]}
 clear_cache()
-for command in commands.values():
+for command in commands.values() if not e.get("KVX_BENCH_QUICK") else ():
     once(command)
 walls = {k: [] for k in commands}
 for _ in range(runs):

@@ -80,26 +80,26 @@ void removeUnused(const AppString& folder, const AppString& ownRecord, const App
         bool isDirectory = false;
         while (entries.next(name, isDirectory)) {
             const int32_t stem = name.length() - static_cast<int32_t>(std::strlen(RECORD_SUFFIX));
-            if (isDirectory || stem <= 0 || !(name.mid(stem) == RECORD_SUFFIX) || name == ownRecord) continue;
+            if (isDirectory || stem <= 0 || std::strcmp(name.c_str() + stem, RECORD_SUFFIX) != 0 || name == ownRecord) {
+                continue;
+            }
+            const AppString record = folder + name;
             AppString text;
-            if (!platform::appendFileContents((folder + name).c_str(), text)) continue;
+            if (!platform::appendFileContents(record.c_str(), text)) continue;
             const char* lineEnd = std::strchr(text.c_str(), '\n');
             AppString executable(text.c_str(), lineEnd ? static_cast<int32_t>(lineEnd - text.c_str()) : -1);
-            AppString& into = platform::pathExists(executable.c_str()) ? live : candidates;
-            into.append(text);
-            if (&into == &candidates) platform::removeFile((folder + name).c_str());
+            const bool gone = !platform::pathExists(executable.c_str());
+            (gone ? candidates : live).append(text);
+            if (gone) platform::removeFile(record.c_str());
         }
     }
     for (const char* line = std::strchr(candidates.c_str(), '\n'); line; line = std::strchr(line + 1, '\n')) {
         int32_t digits = 0;
         while (digits < HASH_DIGITS && isHexDigit(line[1 + digits])) ++digits;
         if (digits < HASH_DIGITS) continue;
-        AppString key("\n");
-        key.append(line + 1, HASH_DIGITS);
+        AppString key(line, HASH_DIGITS + 1);
         if (std::strstr(live.c_str(), key.c_str())) continue;
-        AppString path = folder;
-        path.append(line + 1, HASH_DIGITS);
-        path.append(".jar");
+        AppString path = folder + key.mid(1) + ".jar";
         if (platform::removeFile(path.c_str())) trace("kept jars: %s removed, no application names it", path.c_str());
     }
 }
