@@ -22,6 +22,9 @@ constexpr LaunchError LAUNCH_JRE_WRONG_ARCHITECTURE = 9;
 // The executable's folder cannot be written in the ANSI code page, not even in its short
 // (8.3) form. Kept apart from the codes above, which are the launch steps' own.
 constexpr LaunchError LAUNCH_APP_PATH_NOT_ANSI = 12;
+// The jars the executable carries whole cannot be put in the per-user cache folder (read-only,
+// full, or changeable by other users); the message names the folder.
+constexpr LaunchError LAUNCH_KEPT_JARS_UNWRITABLE = 13;
 // String identifier of the message box caption.
 constexpr int32_t MESSAGE_CAPTION_ID = 10;
 

@@ -106,12 +106,13 @@ void appendNonEmptyEntries(const AppString& list, AppString& out) {
     }
 }
 
-AppString buildClassPath(const ConfigStore& store) {
+AppString buildClassPath(const ConfigStore& store, const AppString& kept) {
     AppString accumulator;
     store.find(AppString("classpath"), appendClassPathValue, &accumulator);
 
     // The running executable first: the application's classes travel inside it.
     AppString classPath = platform::modulePath();
+    classPath.append(kept);
     classPath.append(accumulator);
 
     // Both are read before either is used. Their empty entries are dropped: Java reads an

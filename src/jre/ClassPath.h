@@ -10,7 +10,8 @@ namespace kvx {
 class ConfigStore;
 class StringPool;
 
-AppString buildClassPath(const ConfigStore& store);
+// `kept`: separator-led entries that follow the executable (the jars it carries whole).
+AppString buildClassPath(const ConfigStore& store, const AppString& kept = AppString());
 // Appends the separator and each non-empty entry of the separator-joined `list` to `out`
 // (CLASSPATH and CLASS_PATH: an empty entry would mean the current directory to Java).
 void appendNonEmptyEntries(const AppString& list, AppString& out);

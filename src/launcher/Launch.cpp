@@ -10,6 +10,7 @@
 #include "jre/JavaVersion.h"
 #include "jre/JvmDiscovery.h"
 #include "jre/JvmHost.h"
+#include "jre/KeptJars.h"
 #include "jre/LibraryArchitecture.h"
 #include "jre/NativeAccess.h"
 #include "launcher/Messages.h"
@@ -62,7 +63,10 @@ LaunchOutcome runLaunchSteps(ConfigStore& store, JvmHost& host, const WideString
     StringPool pool;
     addOptionsOfKey(store, pool, host, "option", "");
     addOptionsOfKey(store, pool, host, "property", "-D");
-    host.addOption(("-Djava.class.path=" + buildClassPath(store)).c_str());
+    AppString kept;
+    outcome.code = prepareKeptJars(store, store.getModulePath(), kept, outcome.folder);
+    if (outcome.code != LAUNCH_OK) return outcome;
+    host.addOption(("-Djava.class.path=" + buildClassPath(store, kept)).c_str());
     host.addOption(("-Dkvx.app.path=" + store.getModulePath()).c_str());
     host.addOption(("-Dapplication.home=" + store.getAppHome()).c_str());
 
@@ -137,6 +141,8 @@ int launch(const WideStringList& args) {
     if (outcome.code == LAUNCH_OK) return exitCode;
     if (outcome.code == LAUNCH_JRE_WRONG_ARCHITECTURE) {
         showArchitectureError(outcome.runtimePath.c_str(), outcome.runtimeBits, programBits());
+    } else if (outcome.code == LAUNCH_KEPT_JARS_UNWRITABLE) {
+        showFolderError(outcome.code, outcome.folder.c_str());
     } else {
         showLaunchError(outcome.code, outcome.runningMajor, outcome.runningMinor, outcome.requiredMajor,
                         outcome.requiredMinor);

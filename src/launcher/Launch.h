@@ -25,6 +25,8 @@ struct LaunchOutcome {
     // Code 9: the runtime library skipped for its architecture, and its bits.
     AppString runtimePath;
     int runtimeBits = 0;
+    // Code 13: the cache folder the kept jars could not be put in.
+    AppString folder;
     // The launch succeeded and main ended with an exception.
     bool mainThrew = false;
 };

@@ -109,6 +109,20 @@ void showArchitectureError(const char* path, int runtimeBits, int programBits) {
     platform::showWarning(text.c_str(), caption.c_str(), splashOwnerWindow());
 }
 
+void showFolderError(LaunchError code, const char* folder) {
+    AppString pattern;
+    AppString text;
+    AppString caption;
+    (void)loadStringResource(pattern, code);
+    if (hasConversions(pattern, "s")) {
+        text.format(pattern.c_str(), folder);
+    } else {
+        text = pattern;
+    }
+    (void)loadStringResource(caption, MESSAGE_CAPTION_ID);
+    platform::showWarning(text.c_str(), caption.c_str(), splashOwnerWindow());
+}
+
 void showLaunchError(LaunchError code, int runningMajor, int runningMinor, int requiredMajor,
                      int requiredMinor) {
     AppString text;

@@ -28,6 +28,9 @@ void formatArchitectureMessage(AppString& out, const AppString& pattern, const c
                                int programBits);
 // Shows the wrong-architecture message (code 9) and returns when the user has closed it.
 void showArchitectureError(const char* path, int runtimeBits, int programBits);
+// Shows the message of `code` whose pattern holds one "%s" (anything else is shown as it is),
+// formatted with `folder`.
+void showFolderError(LaunchError code, const char* folder);
 // Shows the message for `code` (code 6 formatted with the four numbers) and returns when
 // the user has closed it.
 void showLaunchError(LaunchError code, int runningMajor = 0, int runningMinor = 0, int requiredMajor = 0,

@@ -20,6 +20,13 @@ struct FileStamp {
 };
 [[nodiscard]] bool fileStamp(const char* path, FileStamp& out);
 
+// What tells a file from one rewritten or put in its place, as text: size, modification and
+// change times, volume and file number. Empty when `path` names no regular file.
+AppString fileIdentityText(const char* path);
+// Creates `path`, which must not exist yet, holding `size` bytes of `data`; on failure nothing
+// is left behind.
+[[nodiscard]] bool writeNewFile(const char* path, const unsigned char* data, uint64_t size);
+
 // Creates `path` and its missing parents; true when it is a directory afterwards.
 [[nodiscard]] bool createDirectories(const char* path);
 // True when `path` is a folder that no other user can change: on Linux a real folder (not a

@@ -176,7 +176,11 @@ const MessageRow MESSAGE_TABLE[] = {
       "language.",
       "本程式所在資料夾的名稱無法以系統字碼頁表示，且該磁碟機沒有它的 8.3 短名稱。請將程式移至路徑只含系統語言字元的資料夾。",
       "本程序所在文件夹的名称无法用系统代码页表示，且该驱动器没有它的 8.3 短名称。请将程序移到路径只含系统语言字符的文件夹。"}},
-    {13, {"", "", ""}},
+    {13,
+     {"Cannot write to the folder %s, where this program keeps its libraries. Free some disk space, or make the "
+      "folder writable by you alone, and start the program again.",
+      "無法寫入資料夾 %s，本程式的程式庫存放在那裡。請釋放磁碟空間，或讓該資料夾只有您可寫入，然後重新啟動程式。",
+      "无法写入文件夹 %s，本程序的库存放在那里。请释放磁盘空间，或让该文件夹只有您可写入，然后重新启动程序。"}},
     {14, {"", "", ""}},
     {15, {"", "", ""}},
 };

@@ -192,6 +192,10 @@ bool parseCommandLine(int argc, const char* const* argv, PackRequest& request, s
             return true;
         }
         if (resourceFlag(argument, request.resources)) continue;
+        if (argument == "--keep-jars") {
+            request.keepJars = true;
+            continue;
+        }
         // Both "--name value" and "--name=value".
         const std::size_t equals = argument.rfind("--", 0) == 0 ? argument.find('=') : std::string_view::npos;
         const OptionSpec* spec = findOption(argument.substr(0, equals));
@@ -250,7 +254,7 @@ bool parseCommandLine(int argc, const char* const* argv, PackRequest& request, s
     }
     if (!request.inspectPath.empty()) {
         if (!request.jarPaths.empty() || !request.outPath.empty() || !request.stubPath.empty() ||
-            !request.configPath.empty() || !request.entries.empty() || !archText.empty() ||
+            !request.configPath.empty() || !request.entries.empty() || !archText.empty() || request.keepJars ||
             request.resources.windowsOnly()) {
             error = "--inspect takes no other arguments";
             return false;
@@ -265,6 +269,10 @@ bool parseCommandLine(int argc, const char* const* argv, PackRequest& request, s
         error = "missing --jar APP.jar";
         return false;
     }
+    if (request.keepJars && request.jarPaths.size() < 2) {
+        error = "--keep-jars carries the jars after the first whole: give at least two --jar";
+        return false;
+    }
     if (request.outPath.empty()) {
         error = "missing -o OUT";
         return false;
@@ -274,7 +282,7 @@ bool parseCommandLine(int argc, const char* const* argv, PackRequest& request, s
 }
 
 const char* usageText() {
-    return "Usage: kvxpack [--stub STUB] --jar APP.jar [--jar MORE.jar]... [--main CLASS] [--minjre V] [--option O]...\n"
+    return "Usage: kvxpack [--stub STUB] --jar APP.jar [--jar MORE.jar]... [--keep-jars] [--main CLASS] [--minjre V] [--option O]...\n"
            "               [--property K=V]... [--classpath CP]... [--libs DIR]... [--jvmdll PATH]\n"
            "               [--jre-order ORDER] [--forcecwd DIR] [--cds] [--config FILE] [--arch x86|x64|host]\n"
            "               [--console] [--icon ICO] [--tray-icon ID=ICO]... [--splash BMP]\n"
@@ -297,6 +305,9 @@ const char* usageText() {
            "                     without recompression and get a fixed time stamp; META-INF/MANIFEST.MF\n"
            "                     comes from the first archive that has one; com/quorvane/kvx/*.class are\n"
            "                     always kvxpack's own (a warning tells when an input carried others)\n"
+           "  --keep-jars        every --jar after the first is stored whole instead of merged; the\n"
+           "                     launcher copies each into the user's cache and puts it on the class\n"
+           "                     path after the executable, in input order (lines 'keepjar ...')\n"
            "  --config FILE      configuration lines placed first (line ends become CR LF)\n"
            "  --main CLASS       line 'mainclass CLASS'   (the class whose main(String[]) runs; default:\n"
            "                     the manifest's Main-Class; refused when --config names another)\n"

@@ -36,6 +36,7 @@ struct PackRequest {
     StubArch arch = StubArch::Host;
     bool archGiven = false;               // --arch was given: the stub must be of that kind
     std::vector<std::string> jarPaths;    // merged in this order
+    bool keepJars = false;                // --keep-jars: every jar after the first is carried whole
     std::string configPath;               // empty: no configuration file
     std::string outPath;
     std::vector<ConfigEntry> entries;     // in command-line order

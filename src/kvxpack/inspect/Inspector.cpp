@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <vector>
 
 #include "base/AppString.h"
 #include "config/ConfigStore.h"
@@ -189,6 +190,28 @@ std::string visible(const char* text) {
     return out;
 }
 
+void collectLine(void* lines, const char* value) { static_cast<std::vector<std::string>*>(lines)->push_back(value); }
+
+// The jars carried whole, from the launcher's own reading of the "keepjar" lines.
+void describeKeptJars(const std::string& text, std::string& out) {
+    std::vector<std::string> lines;
+    kvx::ConfigStore(kvx::AppString(), kvx::AppString(text.c_str())).find("keepjar", collectLine, &lines, true);
+    if (lines.empty()) return;
+    out += "kept jars: " + std::to_string(lines.size()) + " (on the class path after the executable, in this order)\n";
+    for (const std::string& line : lines) {
+        // "<sha256> <size> <offset> <name>"
+        const std::size_t sizeAt = line.find(' ');
+        const std::size_t offsetAt = line.find(' ', sizeAt + 1);
+        const std::size_t nameAt = line.find(' ', offsetAt + 1);
+        if (sizeAt == std::string::npos || offsetAt == std::string::npos || nameAt == std::string::npos) {
+            out += "  (damaged line) " + visible(line.c_str()) + "\n";
+            continue;
+        }
+        out += "  " + line.substr(nameAt + 1) + "  " + line.substr(sizeAt + 1, offsetAt - sizeAt - 1) +
+               " bytes  sha256 " + line.substr(0, sizeAt) + "\n";
+    }
+}
+
 }  // namespace
 
 bool inspectExecutable(const std::string& path, std::string& report, std::string& error) {
@@ -241,6 +264,7 @@ bool inspectExecutable(const std::string& path, std::string& report, std::string
     const kvx::AppString mainClass =
         kvx::ConfigStore(kvx::AppString(), kvx::AppString(text.c_str())).get("mainclass", true);
     report += "main class: " + (mainClass.isEmpty() ? std::string("(none)") : visible(mainClass.c_str())) + "\n";
+    describeKeptJars(text, report);
     describeArchive(file, size, embeddedLength, report);
     if (pe) describeResources(tree, report);
     return true;

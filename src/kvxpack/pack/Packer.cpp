@@ -1,10 +1,16 @@
 #include "pack/Packer.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <deque>
+#include <memory>
 #include <vector>
 
+#include <zlib.h>
+
 #include "base/AppString.h"
+#include "base/Sha256.h"
 #include "config/ConfigStore.h"
 #include "config/ConfigText.h"
 #include "pack/ArchiveMerge.h"
@@ -45,6 +51,10 @@ bool buildText(const PackRequest& request, const std::string& manifestMain, cons
     ConfigText config;
     if (!request.configPath.empty() && !config.appendFile(request.configPath, error)) return false;
     if (!config.check(error)) return false;
+    if (!kvx::ConfigStore(kvx::AppString(), kvx::AppString(config.text().c_str())).get("keepjar", true).isEmpty()) {
+        error = request.configPath + ": 'keepjar' lines are written by kvxpack itself (--keep-jars)";
+        return false;
+    }
     const kvx::AppString configMain =
         kvx::ConfigStore(kvx::AppString(), kvx::AppString(config.text().c_str())).get("mainclass", true);
     std::string commandMain;
@@ -78,6 +88,66 @@ bool buildText(const PackRequest& request, const std::string& manifestMain, cons
     if (!config.check(error)) return false;
     text = config.text();
     return true;
+}
+
+// A jar carried whole: stored, so the launcher copies its bytes out as they are.
+struct KeptJar {
+    std::string name;  // the input's file name, for the trace and --inspect
+    std::string sha256;
+    ZipEntry entry;
+    std::string data;
+    std::unique_ptr<MemorySource> source;
+    std::uint64_t dataOffset = 0;  // in the written executable
+};
+
+bool keepJar(std::size_t index, ArchiveInput& input, KeptJar& kept, std::string& error) {
+    const std::size_t slash = input.name.find_last_of("/\\");
+    kept.name = slash == std::string::npos ? input.name : input.name.substr(slash + 1);
+    for (unsigned char c : kept.name) {
+        if (c < 0x20 || c == 0x7F) {
+            error = input.name + ": a kept jar's file name cannot contain control characters";
+            return false;
+        }
+    }
+    kept.data.resize(static_cast<std::size_t>(input.source->size()));
+    if (!input.source->readAt(0, kept.data.data(), kept.data.size())) {
+        error = "cannot read " + input.name + ": " + input.source->lastError();
+        return false;
+    }
+    const auto* bytes = reinterpret_cast<const unsigned char*>(kept.data.data());
+    kvx::Sha256 sha;
+    sha.update(bytes, kept.data.size());
+    char digest[65];
+    sha.finishHex(digest);
+    kept.sha256 = digest;
+    char prefix[16];
+    std::snprintf(prefix, sizeof prefix, "%02u-", static_cast<unsigned>(index));
+    kept.entry.name = "META-INF/kvx/jars/" + std::string(prefix) + kept.name;
+    kept.entry.versionMadeBy = 20;
+    kept.entry.versionNeeded = 10;
+    kept.entry.flags = 0x0800;  // the name is UTF-8
+    kept.entry.method = 0;
+    kept.entry.dosTime = FIXED_DOS_TIME;
+    kept.entry.dosDate = FIXED_DOS_DATE;
+    uLong crc = crc32(0, nullptr, 0);
+    for (std::size_t at = 0; at < kept.data.size(); at += 1u << 30) {
+        const std::size_t piece = std::min<std::size_t>(kept.data.size() - at, 1u << 30);
+        crc = crc32(crc, bytes + at, static_cast<uInt>(piece));
+    }
+    kept.entry.crc = static_cast<std::uint32_t>(crc);
+    kept.entry.size = kept.entry.compressedSize = kept.data.size();
+    kept.source = std::make_unique<MemorySource>(bytes, kept.data.size());
+    return true;
+}
+
+// The launcher's lines for the kept jars: "keepjar <sha256> <size> <offset> <name>".
+std::string keptJarLines(const std::deque<KeptJar>& kept) {
+    std::string text;
+    for (const KeptJar& jar : kept) {
+        text += "keepjar " + jar.sha256 + " " + std::to_string(jar.data.size()) + " " +
+                std::to_string(jar.dataOffset) + " " + jar.name + "\r\n";
+    }
+    return text;
 }
 
 // Where the output really goes: the target of a link, and only a regular file or nothing.
@@ -130,9 +200,19 @@ PackOutcome pack(const PackRequest& request) {
     if (!stub.load(stubPath, request.resources, error)) return refused(error);
     const std::uint64_t stubSize = stub.bytes().size();
 
-    std::vector<ArchiveInput> inputs(request.jarPaths.size());
-    for (std::size_t i = 0; i < inputs.size(); ++i) {
-        if (!readArchiveFile(request.jarPaths[i], inputs[i], error)) return refused(error);
+    // Kept jars stay out of the merge: the first jar (the application's own classes, its
+    // manifest) is still merged, so `java -cp MyApp.exe` runs simple cases as before.
+    const std::size_t mergedCount = request.keepJars ? 1 : request.jarPaths.size();
+    std::vector<ArchiveInput> inputs(mergedCount);
+    std::vector<ArchiveInput> keptInputs(request.jarPaths.size() - mergedCount);
+    std::deque<KeptJar> kept;
+    for (std::size_t i = 0; i < request.jarPaths.size(); ++i) {
+        ArchiveInput& input = i < mergedCount ? inputs[i] : keptInputs[i - mergedCount];
+        if (!readArchiveFile(request.jarPaths[i], input, error)) return refused(error);
+        if (i < mergedCount) continue;
+        kept.emplace_back();
+        if (!keepJar(i, input, kept.back(), error)) return refused(error);
+        (void)input.file.close();
     }
     ArchiveInput runtime;
     if (!readArchiveBytes("kvxpack's runtime classes", runtimeJarBytes(), runtimeJarSize(), runtime, error)) {
@@ -143,6 +223,12 @@ PackOutcome pack(const PackRequest& request) {
 
     std::string text;
     if (!buildText(request, plan.mainClass, plan.manifestFrom, text, error)) return refused(error);
+    // The lines with the widest offsets must fit before anything is written.
+    for (KeptJar& jar : kept) jar.dataOffset = LAUNCHER_FILE_LIMIT;
+    if (text.size() + keptJarLines(kept).size() > CONFIG_TEXT_LIMIT) {
+        return refused("the configuration text with a line per kept jar would pass the " +
+                       std::to_string(CONFIG_TEXT_LIMIT) + " bytes the launcher reads");
+    }
 
     // The size is known before anything is written: headers are rebuilt from the entries.
     std::uint64_t archiveSize = 0;
@@ -150,6 +236,9 @@ PackOutcome pack(const PackRequest& request) {
         const ZipEntry& entry = *merged.entry;
         archiveSize += 2 * (CENTRAL_HEADER_MIN_SIZE + entry.name.size() + entry.extra.size() + 28) +
                        entry.comment.size() + entry.compressedSize;
+    }
+    for (const KeptJar& jar : kept) {
+        archiveSize += 2 * (CENTRAL_HEADER_MIN_SIZE + jar.entry.name.size() + 28) + jar.data.size();
     }
     if (stubSize + archiveSize + END_RECORD_SIZE + CONFIG_TEXT_LIMIT > LAUNCHER_FILE_LIMIT) {
         return refused("the executable would reach 4 GiB, which the launcher cannot read");
@@ -170,6 +259,11 @@ PackOutcome pack(const PackRequest& request) {
     for (const MergedEntry& merged : plan.entries) {
         if (!writer.add(*merged.entry, *merged.source, error)) return writeFailed(error);
     }
+    for (KeptJar& jar : kept) {
+        if (!writer.add(jar.entry, *jar.source, error)) return writeFailed(error);
+        jar.dataOffset = writer.position() - jar.data.size();
+    }
+    text += keptJarLines(kept);
     EndRecord record;
     if (!writer.finishDirectory(record, error)) return writeFailed(error);
     std::string comment;

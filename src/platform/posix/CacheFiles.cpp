@@ -36,6 +36,37 @@ bool fileStamp(const char* path, FileStamp& out) {
     return true;
 }
 
+AppString fileIdentityText(const char* path) {
+    struct stat info {};
+    AppString text;
+    if (!path || ::stat(path, &info) != 0 || !S_ISREG(info.st_mode)) return text;
+    // The change time follows every write and every time stamp set; no one but the system sets it.
+    text.format("%llu %lld.%ld %lld.%ld %llu %llu", static_cast<unsigned long long>(info.st_size),
+                static_cast<long long>(info.st_mtim.tv_sec), info.st_mtim.tv_nsec,
+                static_cast<long long>(info.st_ctim.tv_sec), info.st_ctim.tv_nsec,
+                static_cast<unsigned long long>(info.st_dev), static_cast<unsigned long long>(info.st_ino));
+    return text;
+}
+
+bool writeNewFile(const char* path, const unsigned char* data, uint64_t size) {
+    if (!path) return false;
+    int fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    bool ok = true;
+    while (ok && size > 0) {
+        ssize_t written = ::write(fd, data, size < (1u << 30) ? size : (1u << 30));
+        if (written < 0 && errno == EINTR) continue;
+        ok = written > 0;
+        if (ok) {
+            data += written;
+            size -= static_cast<uint64_t>(written);
+        }
+    }
+    ok = ::close(fd) == 0 && ok;
+    if (!ok) ::unlink(path);
+    return ok;
+}
+
 bool createDirectories(const char* path) {
     if (!path || !*path) return false;
     AppString partial;

@@ -87,6 +87,44 @@ bool fileStamp(const char* path, FileStamp& out) {
     return true;
 }
 
+AppString fileIdentityText(const char* path) {
+    AppString text;
+    if (!path) return text;
+    ScopedHandle file(CreateFileA(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    BY_HANDLE_FILE_INFORMATION info{};
+    FILE_BASIC_INFO basic{};
+    if (!file.valid() || !GetFileInformationByHandle(file.get(), &info) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        !GetFileInformationByHandleEx(file.get(), FileBasicInfo, &basic, sizeof basic)) {
+        return text;
+    }
+    text.format("%lu.%lu %lu.%lu %lld %lu %lu.%lu", info.nFileSizeHigh, info.nFileSizeLow,
+                info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime,
+                static_cast<long long>(basic.ChangeTime.QuadPart), info.dwVolumeSerialNumber, info.nFileIndexHigh,
+                info.nFileIndexLow);
+    return text;
+}
+
+bool writeNewFile(const char* path, const unsigned char* data, uint64_t size) {
+    if (!path) return false;
+    bool ok = false;
+    {
+        ScopedHandle file(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file.valid()) return false;
+        ok = true;
+        while (ok && size > 0) {
+            DWORD written = 0;
+            const DWORD chunk = size < (1u << 30) ? static_cast<DWORD>(size) : (1u << 30);
+            ok = WriteFile(file.get(), data, chunk, &written, nullptr) && written == chunk;
+            data += chunk;
+            size -= chunk;
+        }
+    }
+    if (!ok) DeleteFileA(path);
+    return ok;
+}
+
 bool createDirectories(const char* path) {
     if (!path || !*path) return false;
     AppString partial;
