@@ -163,8 +163,9 @@ void WINAPI serviceMain(DWORD, LPWSTR*) {
     Service& s = *current;
     s.handle = RegisterServiceCtrlHandlerExW(reinterpret_cast<LPCWSTR>(s.name.data()), controlHandler, &s);
     if (!s.handle) {
-        trace("service: no control handler (%lu)", GetLastError());
-        s.exitCode = static_cast<int>(GetLastError());
+        const DWORD error = GetLastError();
+        trace("service: no control handler (%lu)", error);
+        s.exitCode = static_cast<int>(error);
         return;
     }
     s.status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
