@@ -322,6 +322,7 @@ LaunchError JvmHost::runMain(const char* className, const WideStringList& args) 
         return LAUNCH_VM_INIT_FAILED;
     }
 
+    if (vmHook_) vmHook_(vm_);
     env->functions->CallStaticVoidMethod(env, mainClass.get(), main, arguments.get());
     // An exception thrown out of main is the application's own ending, not a launch failure;
     // the process still reports it, as java does, through its exit code.
@@ -337,6 +338,7 @@ void JvmHost::unload() {
         vm_->DetachCurrentThread();
         vm_->DestroyJavaVM();
         vm_ = nullptr;
+        if (vmHook_) vmHook_(nullptr);
     }
     library_.unload();
 }

@@ -24,12 +24,16 @@ public:
     // thread after its shutdown work; the process ends when it returns. The code is the exit
     // code where the runtime tells it, else -1. Never after unload.
     using ExitHook = void(JNICALL*)(jint code);
+    // Told about the virtual machine's life: with the machine right before main is called
+    // (on the calling thread), with null once it was destroyed, before its library is freed.
+    using VmHook = void (*)(JavaVM* vm);
 
     void addOption(const char* text);
     // Armed by create through the runtime's C library, not as a VM option: an "exit" option
     // would show among the application's input arguments (RuntimeMXBean), and applications
     // that restart themselves with them would pass it on to `java`.
     void setExitHook(ExitHook hook) { exitHook_ = hook; }
+    void setVmHook(VmHook hook) { vmHook_ = hook; }
     // Loads the library at `path` (retrying once with its parent directory on PATH) and
     // creates the virtual machine. 0, or 1 not loadable (an empty path is not tried at all),
     // 2 no entry point, 4 creation failed.
@@ -51,6 +55,7 @@ public:
 private:
     StringPool options_;
     ExitHook exitHook_ = nullptr;
+    VmHook vmHook_ = nullptr;
     platform::DynamicLibrary library_;
     JavaVM* vm_ = nullptr;
     JNIEnv* env_ = nullptr;

@@ -15,6 +15,7 @@
 #include "jre/NativeAccess.h"
 #include "launcher/Messages.h"
 #include "launcher/Services.h"
+#include "platform/ServiceControl.h"
 
 namespace kvx {
 
@@ -41,6 +42,7 @@ void JNICALL finishAtVmExit(jint code) {
     // The icons first, as the normal end removes them: finishing the archive may take long.
     removeTrayIconsAtVmExit();
     finishClassDataSharing();
+    platform::serviceEndsWithProcess();
 }
 
 }  // namespace
@@ -87,11 +89,13 @@ LaunchOutcome runLaunchSteps(ConfigStore& store, JvmHost& host, const WideString
         outcome.runtimeBits = report.wrongArchitectureBits;
         return outcome;
     }
+    platform::reportServiceProgress();
     addNativeAccessOption(library, host);
     addClassDataSharingOptions(store, store.getModulePath(), library, host);
     host.setExitHook(finishAtVmExit);
     outcome.code = host.create(library.c_str());
     if (outcome.code != LAUNCH_OK) return outcome;
+    platform::reportServiceProgress();
 
     // 8. Minimum version; a side file may override it.
     AppString minJre = store.get(AppString("minjre"));

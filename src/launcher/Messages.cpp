@@ -1,6 +1,7 @@
 #include "launcher/Messages.h"
 
 #include "launcher/Services.h"
+#include "platform/ServiceControl.h"
 
 namespace kvx {
 
@@ -42,6 +43,12 @@ bool hasConversions(const AppString& pattern, const char* expected) {
         ++expected;
     }
     return *expected == '\0';
+}
+
+// A service has no one to see a box: its log file or the event log gets the text instead.
+void deliverMessage(const AppString& text, const AppString& caption, LaunchError code) {
+    if (platform::reportServiceMessage(text.c_str(), code)) return;
+    platform::showWarning(text.c_str(), caption.c_str(), splashOwnerWindow());
 }
 
 }  // namespace
@@ -106,7 +113,7 @@ void showArchitectureError(const char* path, int runtimeBits, int programBits) {
     (void)loadStringResource(pattern, LAUNCH_JRE_WRONG_ARCHITECTURE);
     formatArchitectureMessage(text, pattern, path, runtimeBits, programBits);
     (void)loadStringResource(caption, MESSAGE_CAPTION_ID);
-    platform::showWarning(text.c_str(), caption.c_str(), splashOwnerWindow());
+    deliverMessage(text, caption, LAUNCH_JRE_WRONG_ARCHITECTURE);
 }
 
 void showFolderError(LaunchError code, const char* folder) {
@@ -128,7 +135,7 @@ void showLaunchError(LaunchError code, int runningMajor, int runningMinor, int r
     AppString text;
     AppString caption;
     composeLaunchError(text, caption, code, runningMajor, runningMinor, requiredMajor, requiredMinor);
-    platform::showWarning(text.c_str(), caption.c_str(), splashOwnerWindow());
+    deliverMessage(text, caption, code);
 }
 
 }  // namespace kvx

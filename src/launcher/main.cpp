@@ -5,29 +5,54 @@
 #include "config/ConfigStore.h"
 #include "jre/JvmHost.h"
 #include "launcher/Launch.h"
+#include "launcher/ServiceMode.h"
 #include "launcher/Services.h"
 #include "platform/ProgramArguments.h"
 
-int main(int argc, char** argv) {
+namespace {
+
+int argumentCount = 0;
+char** argumentValues = nullptr;
+
+// The launch with the native services around it. A service shows no splash: it has no
+// desktop anyone looks at.
+int launchWithServices(bool asService) {
     using namespace kvx;
-    startSplashIfPresent();
+    if (!asService) startSplashIfPresent();
     int exitCode = 0;
     {
-        ConfigStore store;
         JvmHost host;
-        setCurrentConfigStore(&store);
         setCurrentJvmHost(&host);
+        host.setVmHook(serviceVmHook);
         startTrayServices();
 
         WideStringList args;
         // Arguments cut short by exhausted memory never reach main: the launch stops at its
         // memory check before the runtime starts.
-        if (!platform::programArguments(argc, argv, args)) args.clear();
+        if (!kvx::platform::programArguments(argumentCount, argumentValues, args)) args.clear();
         exitCode = launch(args);
 
         host.unload();
         releaseAllTrayIcons();
         setCurrentJvmHost(nullptr);
+    }
+    return exitCode;
+}
+
+int launchAsService() { return launchWithServices(true); }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using namespace kvx;
+    argumentCount = argc;
+    argumentValues = argv;
+    int exitCode = 0;
+    {
+        // First, before the splash: the configuration decides whether this is a service start.
+        ConfigStore store;
+        setCurrentConfigStore(&store);
+        if (!runAsServiceWhenStarted(store, launchAsService, exitCode)) exitCode = launchWithServices(false);
         setCurrentConfigStore(nullptr);
     }
     return exitCode;

@@ -175,6 +175,16 @@ def test_minjre_takes_a_major_alone_or_with_a_minor(value, run, stub, jar, tmp_p
     assert launcher_text(out.read_bytes()) == closed(f"mainclass a.B\r\nminjre {value}\r\n".encode())
 
 
+def test_service_options_become_their_lines(run, stub, jar, tmp_path):
+    out = tmp_path / "out.exe"
+    result = run("--stub", stub, "--jar", jar, "--main", "a.B", "--service", "My App", "--service-stop",
+                 "a.B.stop", "--service-log", "%ProgramData%\\My App\\service.log", "-o", out)
+    assert result.returncode == 0, result.stderr
+    check_layout(out.read_bytes(), stub.read_bytes(), jar,
+                 b"mainclass a.B\r\nservice My App\r\nservice_stop a.B.stop\r\n"
+                 b"service_log %ProgramData%\\My App\\service.log\r\n")
+
+
 def test_cds_switch_stands_alone_or_takes_auto_or_off(run, stub, jar, tmp_path):
     for args, text in ((["--cds", "--main", "a.B"], b"cds auto\r\nmainclass a.B\r\n"),
                        (["--main", "a.B", "--cds=off"], b"mainclass a.B\r\ncds off\r\n"),

@@ -153,6 +153,13 @@ CASES = {
     "cds_neither_auto_nor_off": (lambda t: ["--cds=on", *MAIN], "expected auto or off"),
     "cds_given_twice": (lambda t: ["--cds", "--cds=off", *MAIN], "--cds given twice"),
     "bad_arch": (lambda t: ["--arch", "arm64", *MAIN], "expected x86, x64 or host"),
+    # The launcher matches keys by prefix: "_log x" would read as a service_log line.
+    "service_name_beginning_with_underscore": (lambda t: ["--service", "_log", *MAIN], "neither begins with '_'"),
+    "service_name_with_backslash": (lambda t: ["--service", "a\\b", *MAIN], "no '/' or '\\'"),
+    "service_name_too_long": (lambda t: ["--service", "s" * 257, *MAIN], "1 to 256 characters"),
+    "service_stop_without_method": (lambda t: ["--service-stop", "Stop", *MAIN], "expected CLASS.METHOD"),
+    "service_stop_with_space": (lambda t: ["--service-stop", "a.B. stop", *MAIN], "expected CLASS.METHOD"),
+    "service_stop_ending_in_dot": (lambda t: ["--service-stop", "a.B.", *MAIN], "expected CLASS.METHOD"),
 }
 
 

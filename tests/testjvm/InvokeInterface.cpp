@@ -303,9 +303,50 @@ extern "C" jint JNICALL testjvm_GetCreatedJavaVMs(JavaVM** vms, jsize size, jsiz
     return JNI_OK;
 }
 
+namespace {
+
+// NAME=VALUE lines (UTF-8) of the file testjvm.env beside this library become environment
+// variables when it loads: the environment of a process the test cannot start itself (a
+// service, started by the service manager) still names the log and the script.
+std::wstring utf8ToUtf16W(const std::string& utf8) {
+    std::u16string units = testjvm::utf8ToUtf16(utf8);
+    return std::wstring(units.begin(), units.end());
+}
+
+void applyEnvFile(HINSTANCE self) {
+    std::vector<wchar_t> path(32768);
+    DWORD n = GetModuleFileNameW(self, path.data(), static_cast<DWORD>(path.size()));
+    if (n == 0 || n >= path.size()) return;
+    std::wstring file(path.data(), n);
+    file.resize(file.find_last_of(L"\\/") + 1);
+    file += L"testjvm.env";
+    HANDLE h = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return;
+    std::string text;
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(h, buffer, sizeof buffer, &got, nullptr) && got > 0) text.append(buffer, got);
+    CloseHandle(h);
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        size_t eq = line.find('=');
+        if (eq != std::string::npos && eq > 0) {
+            SetEnvironmentVariableW(utf8ToUtf16W(line.substr(0, eq)).c_str(), utf8ToUtf16W(line.substr(eq + 1)).c_str());
+        }
+        start = end + 1;
+    }
+}
+
+}  // namespace
+
 // FreeLibrary is observable: the launcher must free the runtime whatever creation returned.
 // Nothing is recorded at process exit, when other threads may have died holding the log.
-extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
+extern "C" BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID reserved) {
+    if (reason == DLL_PROCESS_ATTACH) applyEnvFile(self);
     if (reason == DLL_PROCESS_DETACH && reserved == nullptr) EventLog::instance().line("unload");
     return TRUE;
 }

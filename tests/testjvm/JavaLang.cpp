@@ -1,5 +1,5 @@
 // The classes every runtime has and the code under test relies on: java.lang.Object,
-// Class, String, System (getProperty), the common throwables and java.util.HashSet.
+// Class, String, System (getProperty, exit), the common throwables and java.util.HashSet.
 
 #include "EventLog.h"
 #include "Text.h"
@@ -10,6 +10,13 @@ namespace testjvm {
 namespace {
 
 Value doNothing(Vm&, ThreadState&, const Method&, Obj*, const std::vector<Value>&) { return {}; }
+
+// System.exit(int), as a launcher calls it through JNI to end the application.
+Value systemExitCall(Vm& vm, ThreadState&, const Method&, Obj*, const std::vector<Value>& args) {
+    const long code = args[0].prim.i;
+    EventLog::instance().linef("exit %ld", code);
+    systemExit(vm, code);
+}
 
 Value throwableInitWithMessage(Vm& vm, ThreadState&, const Method&, Obj* self, const std::vector<Value>& args) {
     auto guard = vm.lock();
@@ -124,6 +131,7 @@ void defineBootClasses(Vm& vm) {
     if (vm.script.versionMode != Script::Version::Fail) {
         vm.addMethod(system, "getProperty", "(Ljava/lang/String;)Ljava/lang/String;", true, systemGetProperty);
     }
+    vm.addMethod(system, "exit", "(I)V", true, systemExitCall);
 
     Klass* throwable = vm.defineClass("java/lang/Throwable", object);
     throwable->throwable = true;

@@ -36,6 +36,9 @@ constexpr OptionSpec OPTIONS[] = {
     {"--jre-order", Target::Entry, "jre_order", false},
     {"--forcecwd", Target::Entry, "forcecwd", false},
     {"--cds", Target::Entry, "cds", false},
+    {"--service", Target::Entry, "service", false},
+    {"--service-stop", Target::Entry, "service_stop", false},
+    {"--service-log", Target::Entry, "service_log", false},
     {"--icon", Target::Resource, nullptr, false},
     {"--tray-icon", Target::Resource, nullptr, true},
     {"--splash", Target::Resource, nullptr, false},
@@ -114,6 +117,25 @@ bool checkKeyValue(std::string_view key, const std::string& value, const std::st
     } else if (key == "jre_order") {
         if (value.find_first_not_of(JRE_ORDER_LETTERS) != std::string::npos) {
             error = what + ": use the letters c, b, j, v, s, i and e";
+            return false;
+        }
+    } else if (key == "service") {
+        // The launcher reads the key by prefix: a name beginning with "_" would be taken for
+        // a service_log or service_stop line. Windows refuses slashes in service names.
+        if (value.size() > 256 || value[0] == '_' || value[0] == ' ' || value.back() == ' ' ||
+            value.find_first_of("/\\\t") != std::string::npos) {
+            error = what + ": a service name has 1 to 256 characters, no '/' or '\\', no tab, and neither "
+                           "begins with '_' nor begins or ends with a space";
+            return false;
+        }
+    } else if (key == "service_stop") {
+        const std::size_t dot = value.rfind('.');
+        bool plain = dot != std::string::npos && dot > 0 && dot + 1 < value.size();
+        for (unsigned char c : value) {
+            if (c <= ' ' || c == 0x7F || c == '/') plain = false;
+        }
+        if (!plain) {
+            error = what + ": expected CLASS.METHOD, for example com.example.App.stop";
             return false;
         }
     } else if (key == "mainclass") {
@@ -285,6 +307,7 @@ const char* usageText() {
     return "Usage: kvxpack [--stub STUB] --jar APP.jar [--jar MORE.jar]... [--keep-jars] [--main CLASS] [--minjre V] [--option O]...\n"
            "               [--property K=V]... [--classpath CP]... [--libs DIR]... [--jvmdll PATH]\n"
            "               [--jre-order ORDER] [--forcecwd DIR] [--cds] [--config FILE] [--arch x86|x64|host]\n"
+           "               [--service NAME [--service-stop CLASS.METHOD] [--service-log FILE]]\n"
            "               [--console] [--icon ICO] [--tray-icon ID=ICO]... [--splash BMP]\n"
            "               [--version KEY=VALUE]... [--manifest FILE | --utf8] -o OUT\n"
            "       kvxpack --inspect EXE\n"
@@ -322,6 +345,11 @@ const char* usageText() {
            "  --forcecwd DIR     line 'forcecwd DIR'      (working directory, relative to the executable)\n"
            "  --cds              line 'cds auto'          (class-data sharing: an archive per user speeds\n"
            "                     up later starts; --cds=off writes 'cds off')\n"
+           "  --service NAME     line 'service NAME'      (started by the Windows service manager, the\n"
+           "                     executable runs as that service; see docs/service.md)\n"
+           "  --service-stop CLASS.METHOD  line 'service_stop ...'  (static method called on stop; default\n"
+           "                     System.exit(0); also on SIGTERM under systemd)\n"
+           "  --service-log FILE line 'service_log FILE'  (the service's standard output and error, appended)\n"
            "  -o, --output OUT   the executable to write (replaced only when everything succeeded; a link is\n"
            "                     followed and its target replaced; anything but a regular file is refused)\n"
            "\n"
