@@ -44,6 +44,25 @@ bool hasConversions(const AppString& pattern, const char* expected) {
     return *expected == '\0';
 }
 
+// The failure text alone, or with the offer of `jreUrl` when one is given.
+void showWithAddress(const AppString& text, const AppString& caption, const char* jreUrl) {
+    if (!jreUrl || !*jreUrl) {
+        platform::showWarning(text.c_str(), caption.c_str(), splashOwnerWindow());
+        return;
+    }
+    AppString pattern;
+    AppString where;
+    AppString question;
+    (void)loadStringResource(pattern, JRE_URL_WHERE_ID);
+    if (hasConversions(pattern, "s"))
+        where.format(pattern.c_str(), jreUrl);
+    else
+        where = AppString(jreUrl);
+    (void)loadStringResource(question, JRE_URL_QUESTION_ID);
+    platform::offerAddress(text.c_str(), where.c_str(), question.c_str(), caption.c_str(), jreUrl,
+                           splashOwnerWindow());
+}
+
 }  // namespace
 
 void stringFromBlock(AppString& out, int32_t id, const platform::StringBlock& block) {
@@ -99,22 +118,22 @@ void formatArchitectureMessage(AppString& out, const AppString& pattern, const c
     out.format(pattern.c_str(), path ? path : "", runtimeBits, programBits);
 }
 
-void showArchitectureError(const char* path, int runtimeBits, int programBits) {
+void showArchitectureError(const char* path, int runtimeBits, int programBits, const char* jreUrl) {
     AppString pattern;
     AppString text;
     AppString caption;
     (void)loadStringResource(pattern, LAUNCH_JRE_WRONG_ARCHITECTURE);
     formatArchitectureMessage(text, pattern, path, runtimeBits, programBits);
     (void)loadStringResource(caption, MESSAGE_CAPTION_ID);
-    platform::showWarning(text.c_str(), caption.c_str(), splashOwnerWindow());
+    showWithAddress(text, caption, jreUrl);
 }
 
 void showLaunchError(LaunchError code, int runningMajor, int runningMinor, int requiredMajor,
-                     int requiredMinor) {
+                     int requiredMinor, const char* jreUrl) {
     AppString text;
     AppString caption;
     composeLaunchError(text, caption, code, runningMajor, runningMinor, requiredMajor, requiredMinor);
-    platform::showWarning(text.c_str(), caption.c_str(), splashOwnerWindow());
+    showWithAddress(text, caption, jreUrl);
 }
 
 }  // namespace kvx

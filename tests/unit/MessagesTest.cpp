@@ -177,8 +177,10 @@ const MessageRow MESSAGE_TABLE[] = {
       "本程式所在資料夾的名稱無法以系統字碼頁表示，且該磁碟機沒有它的 8.3 短名稱。請將程式移至路徑只含系統語言字元的資料夾。",
       "本程序所在文件夹的名称无法用系统代码页表示，且该驱动器没有它的 8.3 短名称。请将程序移到路径只含系统语言字符的文件夹。"}},
     {13, {"", "", ""}},
-    {14, {"", "", ""}},
-    {15, {"", "", ""}},
+    {14, {"This program is already running, but it did not answer. Try again in a moment.",
+          "本程式已在執行中，但沒有回應。請稍後再試。", "本程序已在运行，但没有响应。请稍后再试。"}},
+    {15, {"This program is already running, but it did not take the arguments of this start.",
+          "本程式已在執行中，但沒有接受這次啟動的參數。", "本程序已在运行，但没有接受这次启动的参数。"}},
 };
 
 }  // namespace
@@ -281,8 +283,15 @@ TEST(MessagesTest, LinuxTableHoldsEveryTextInEveryLanguage) {
         for (const MessageRow& row : MESSAGE_TABLE) {
             EXPECT_EQ(message(row.id), row.text[language]) << LOCALES[language] << " id " << row.id;
         }
+        // Block 2: the offer of a jre_url address.
+        const char* const WHERE[3] = {"A Java runtime is available at: %s", "可在此取得 Java 運行環境：%s",
+                                      "可在此获取 Java 运行环境：%s"};
+        const char* const QUESTION[3] = {"Open this address in your browser?", "要在瀏覽器中開啟此網址嗎？",
+                                         "要在浏览器中打开此网址吗？"};
+        EXPECT_EQ(message(16), WHERE[language]);
+        EXPECT_EQ(message(17), QUESTION[language]);
         AppString out("stale");
-        EXPECT_FALSE(kvx::loadStringResource(out, 16)) << "only block 1 exists";
+        EXPECT_FALSE(kvx::loadStringResource(out, 32)) << "only blocks 1 and 2 exist";
     }
 }
 
