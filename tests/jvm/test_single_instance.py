@@ -49,6 +49,13 @@ class FirstInstance:
         assert self.proc.returncode == 0, err
         return self.lines()
 
+    def wait_lines(self, n, seconds=30):
+        """A later start ends once it has handed over; the delivery follows."""
+        deadline = time.monotonic() + seconds
+        while len(self.lines()) < n and time.monotonic() < deadline:
+            time.sleep(0.05)
+        return self.lines()
+
     def lines(self):
         if not self.out.exists():
             return []
@@ -102,6 +109,7 @@ def test_later_starts_reach_the_listener_in_order_and_spoiled_messages_never_do(
                 s.connect(str(folder / "kvx.test.linux.sock"))
                 s.sendall(frame)
                 assert s.recv(1) == b"R"
+        first.wait_lines(11)
         lines = first.finish()
     finally:
         first.kill()
@@ -123,6 +131,7 @@ def test_a_socket_left_by_a_killed_instance_blocks_nothing_and_a_stopped_one_is_
     try:
         done, _ = second(exe, env, "after crash")
         assert done.returncode == 0, done
+        assert len(first.wait_lines(1)) == 1
         # A running instance that no longer answers: the later start says so and ends with 14.
         first.proc.send_signal(signal.SIGSTOP)
         try:
