@@ -5,6 +5,7 @@
 #include "base/Trace.h"
 #include "config/AppPaths.h"
 #include "config/ConfigStore.h"
+#include "config/ValueChecks.h"
 #include "jre/ClassDataSharing.h"
 #include "jre/ClassPath.h"
 #include "jre/JavaVersion.h"
@@ -15,6 +16,7 @@
 #include "jre/NativeAccess.h"
 #include "launcher/Messages.h"
 #include "launcher/Services.h"
+#include "launcher/SingleInstance.h"
 #include "platform/ServiceControl.h"
 
 namespace kvx {
@@ -96,6 +98,7 @@ LaunchOutcome runLaunchSteps(ConfigStore& store, JvmHost& host, const WideString
     outcome.code = host.create(library.c_str());
     if (outcome.code != LAUNCH_OK) return outcome;
     platform::reportServiceProgress();
+    registerSingleInstanceNatives(host.vm());
 
     // 8. Minimum version; a side file may override it.
     AppString minJre = store.get(AppString("minjre"));
@@ -143,13 +146,24 @@ int launch(const WideStringList& args) {
     int exitCode = exitCodeOf(outcome);
     trace("outcome %d%s, exit code %d", outcome.code, outcome.mainThrew ? " (exception out of main)" : "", exitCode);
     if (outcome.code == LAUNCH_OK) return exitCode;
+    // A failed launch lets its name go before the message: later starts then run (and say
+    // what failed) instead of handing their arguments to a copy that will never read them.
+    stopSingleInstance();
+    // Where no usable runtime exists, a configured address offers the way to one; an address
+    // of another scheme is ignored (the packager refuses it).
+    AppString jreUrl;
+    if (outcome.code == LAUNCH_JRE_NOT_FOUND || outcome.code == LAUNCH_VERSION_TOO_LOW ||
+        outcome.code == LAUNCH_JRE_WRONG_ARCHITECTURE) {
+        jreUrl = store->get(AppString("jre_url"));
+        if (!isJreDownloadAddress(jreUrl.c_str())) jreUrl = AppString();
+    }
     if (outcome.code == LAUNCH_JRE_WRONG_ARCHITECTURE) {
-        showArchitectureError(outcome.runtimePath.c_str(), outcome.runtimeBits, programBits());
+        showArchitectureError(outcome.runtimePath.c_str(), outcome.runtimeBits, programBits(), jreUrl.c_str());
     } else if (outcome.code == LAUNCH_KEPT_JARS_UNWRITABLE) {
         showFolderError(outcome.code, outcome.folder.c_str());
     } else {
         showLaunchError(outcome.code, outcome.runningMajor, outcome.runningMinor, outcome.requiredMajor,
-                        outcome.requiredMinor);
+                        outcome.requiredMinor, jreUrl.c_str());
     }
     splashAfterError();
     return exitCode;

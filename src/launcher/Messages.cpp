@@ -46,9 +46,24 @@ bool hasConversions(const AppString& pattern, const char* expected) {
 }
 
 // A service has no one to see a box: its log file or the event log gets the text instead.
-void deliverMessage(const AppString& text, const AppString& caption, LaunchError code) {
+// Otherwise the failure text alone, or with the offer of `jreUrl` when one is given.
+void deliverMessage(const AppString& text, const AppString& caption, LaunchError code, const char* jreUrl = nullptr) {
     if (platform::reportServiceMessage(text.c_str(), code)) return;
-    platform::showWarning(text.c_str(), caption.c_str(), splashOwnerWindow());
+    if (!jreUrl || !*jreUrl) {
+        platform::showWarning(text.c_str(), caption.c_str(), splashOwnerWindow());
+        return;
+    }
+    AppString pattern;
+    AppString where;
+    AppString question;
+    (void)loadStringResource(pattern, JRE_URL_WHERE_ID);
+    if (hasConversions(pattern, "s"))
+        where.format(pattern.c_str(), jreUrl);
+    else
+        where = AppString(jreUrl);
+    (void)loadStringResource(question, JRE_URL_QUESTION_ID);
+    platform::offerAddress(text.c_str(), where.c_str(), question.c_str(), caption.c_str(), jreUrl,
+                           splashOwnerWindow());
 }
 
 }  // namespace
@@ -106,14 +121,14 @@ void formatArchitectureMessage(AppString& out, const AppString& pattern, const c
     out.format(pattern.c_str(), path ? path : "", runtimeBits, programBits);
 }
 
-void showArchitectureError(const char* path, int runtimeBits, int programBits) {
+void showArchitectureError(const char* path, int runtimeBits, int programBits, const char* jreUrl) {
     AppString pattern;
     AppString text;
     AppString caption;
     (void)loadStringResource(pattern, LAUNCH_JRE_WRONG_ARCHITECTURE);
     formatArchitectureMessage(text, pattern, path, runtimeBits, programBits);
     (void)loadStringResource(caption, MESSAGE_CAPTION_ID);
-    deliverMessage(text, caption, LAUNCH_JRE_WRONG_ARCHITECTURE);
+    deliverMessage(text, caption, LAUNCH_JRE_WRONG_ARCHITECTURE, jreUrl);
 }
 
 void showFolderError(LaunchError code, const char* folder) {
@@ -127,15 +142,15 @@ void showFolderError(LaunchError code, const char* folder) {
         text = pattern;
     }
     (void)loadStringResource(caption, MESSAGE_CAPTION_ID);
-    platform::showWarning(text.c_str(), caption.c_str(), splashOwnerWindow());
+    deliverMessage(text, caption, code);
 }
 
 void showLaunchError(LaunchError code, int runningMajor, int runningMinor, int requiredMajor,
-                     int requiredMinor) {
+                     int requiredMinor, const char* jreUrl) {
     AppString text;
     AppString caption;
     composeLaunchError(text, caption, code, runningMajor, runningMinor, requiredMajor, requiredMinor);
-    deliverMessage(text, caption, code);
+    deliverMessage(text, caption, code, jreUrl);
 }
 
 }  // namespace kvx

@@ -26,14 +26,19 @@ void formatLaunchMessage(AppString& out, LaunchError code, const AppString& patt
 // any other shape is used as it is.
 void formatArchitectureMessage(AppString& out, const AppString& pattern, const char* path, int runtimeBits,
                                int programBits);
+// String identifiers of the offer of a `jre_url` address: where Java is ("%s": the address),
+// and the question whether to open it.
+constexpr int32_t JRE_URL_WHERE_ID = 16;
+constexpr int32_t JRE_URL_QUESTION_ID = 17;
 // Shows the wrong-architecture message (code 9) and returns when the user has closed it.
-void showArchitectureError(const char* path, int runtimeBits, int programBits);
+// With `jreUrl`, the message offers to open that address.
+void showArchitectureError(const char* path, int runtimeBits, int programBits, const char* jreUrl = nullptr);
 // Shows the message of `code` whose pattern holds one "%s" (anything else is shown as it is),
 // formatted with `folder`.
 void showFolderError(LaunchError code, const char* folder);
 // Shows the message for `code` (code 6 formatted with the four numbers) and returns when
-// the user has closed it.
+// the user has closed it. With `jreUrl`, the message offers to open that address.
 void showLaunchError(LaunchError code, int runningMajor = 0, int runningMinor = 0, int requiredMajor = 0,
-                     int requiredMinor = 0);
+                     int requiredMinor = 0, const char* jreUrl = nullptr);
 
 }  // namespace kvx

@@ -7,6 +7,7 @@
 #include "launcher/Launch.h"
 #include "launcher/ServiceMode.h"
 #include "launcher/Services.h"
+#include "launcher/SingleInstance.h"
 #include "platform/ProgramArguments.h"
 
 namespace {
@@ -18,21 +19,26 @@ char** argumentValues = nullptr;
 // desktop anyone looks at.
 int launchWithServices(bool asService) {
     using namespace kvx;
-    if (!asService) startSplashIfPresent();
     int exitCode = 0;
     {
+        WideStringList args;
+        // Arguments cut short by exhausted memory never reach main: the launch stops at its
+        // memory check before the runtime starts.
+        if (!platform::programArguments(argumentCount, argumentValues, args)) args.clear();
+        if (!asService) {
+            // A later start of a single-instance application hands over and ends before anything shows.
+            int handedOver = handOverToRunningInstance(*currentConfigStore(), args);
+            if (handedOver >= 0) return handedOver;
+            startSplashIfPresent();
+        }
         JvmHost host;
         setCurrentJvmHost(&host);
         host.setVmHook(serviceVmHook);
         startTrayServices();
-
-        WideStringList args;
-        // Arguments cut short by exhausted memory never reach main: the launch stops at its
-        // memory check before the runtime starts.
-        if (!kvx::platform::programArguments(argumentCount, argumentValues, args)) args.clear();
         exitCode = launch(args);
 
         host.unload();
+        stopSingleInstance();
         releaseAllTrayIcons();
         setCurrentJvmHost(nullptr);
     }

@@ -21,4 +21,12 @@ bool findStringBlock(uint32_t blockId, StringBlock& block);
 // Linux: one line on standard error.
 void showWarning(const char* text, const char* caption, void* owner);
 
+// A warning that offers a web address (`where` names it, `question` asks to open it).
+// Windows: a box MB_YESNO | MB_ICONWARNING with `text`, `where` and `question`; "Yes" opens
+// `url` in the user's browser (ShellExecuteW "open"); a console program writes `text` and
+// `where` to standard error first. Linux: `text` and `where` on standard error, one line
+// each. True when the address was opened.
+bool offerAddress(const char* text, const char* where, const char* question, const char* caption,
+                  const char* url, void* owner);
+
 }  // namespace kvx::platform

@@ -319,6 +319,12 @@ std::string Vm::describe(const Obj* o) {
     if (o == nullptr) return "null";
     if (o->kind == ObjKind::String) return "\"" + utf16ToUtf8(o->text) + "\"";
     if (o->kind == ObjKind::Class) return "class " + o->meta->name;
+    // An array shows its elements, so a call's String[] argument reads in the log.
+    if (o->kind == ObjKind::Array) {
+        std::string text = format("%s#%u[", o->klass ? o->klass->name.c_str() : "?", o->id);
+        for (size_t i = 0; i < o->elements.size(); ++i) text += (i ? "," : "") + describe(o->elements[i]);
+        return text + "]";
+    }
     return format("%s#%u", o->klass ? o->klass->name.c_str() : "?", o->id);
 }
 

@@ -181,8 +181,10 @@ const MessageRow MESSAGE_TABLE[] = {
       "folder writable by you alone, and start the program again.",
       "無法寫入資料夾 %s，本程式的程式庫存放在那裡。請釋放磁碟空間，或讓該資料夾只有您可寫入，然後重新啟動程式。",
       "无法写入文件夹 %s，本程序的库存放在那里。请释放磁盘空间，或让该文件夹只有您可写入，然后重新启动程序。"}},
-    {14, {"", "", ""}},
-    {15, {"", "", ""}},
+    {14, {"This program is already running, but it did not answer. Try again in a moment.",
+          "本程式已在執行中，但沒有回應。請稍後再試。", "本程序已在运行，但没有响应。请稍后再试。"}},
+    {15, {"This program is already running, but it did not take the arguments of this start.",
+          "本程式已在執行中，但沒有接受這次啟動的參數。", "本程序已在运行，但没有接受这次启动的参数。"}},
 };
 
 }  // namespace
@@ -285,8 +287,15 @@ TEST(MessagesTest, LinuxTableHoldsEveryTextInEveryLanguage) {
         for (const MessageRow& row : MESSAGE_TABLE) {
             EXPECT_EQ(message(row.id), row.text[language]) << LOCALES[language] << " id " << row.id;
         }
+        // Block 2: the offer of a jre_url address.
+        const char* const WHERE[3] = {"A Java runtime is available at: %s", "可在此取得 Java 運行環境：%s",
+                                      "可在此获取 Java 运行环境：%s"};
+        const char* const QUESTION[3] = {"Open this address in your browser?", "要在瀏覽器中開啟此網址嗎？",
+                                         "要在浏览器中打开此网址吗？"};
+        EXPECT_EQ(message(16), WHERE[language]);
+        EXPECT_EQ(message(17), QUESTION[language]);
         AppString out("stale");
-        EXPECT_FALSE(kvx::loadStringResource(out, 16)) << "only block 1 exists";
+        EXPECT_FALSE(kvx::loadStringResource(out, 32)) << "only blocks 1 and 2 exist";
     }
 }
 

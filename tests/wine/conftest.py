@@ -311,9 +311,9 @@ class WineSession:
         return proc.returncode, out, err
 
     def run(self, exe, args=(), *, locale="en_US", env=None, timeout=RUN_TIMEOUT, cwd=None, expect_box=False,
-            box_timeout=None, debug="-all,trace+msgbox"):
+            box_timeout=None, debug="-all,trace+msgbox", press=None):
         """Runs `exe` under Wine. With `expect_box`, closebox.exe waits for a message box of
-        that program at the same time, reads it and presses OK."""
+        that program at the same time, reads it and presses OK (or the button id `press`)."""
         exe = Path(exe)
         cmd = ["wine", str(exe), *map(str, args)]
         if self.xvfb.poll() is not None:
@@ -326,7 +326,7 @@ class WineSession:
         proc = spawn(cmd, self.env(locale, env, debug), cwd)
         box_output, box = "", None
         if closebox:
-            closed, box_output = self._close_box(exe, locale, box_timeout or timeout, program=proc)
+            closed, box_output = self._close_box(exe, locale, box_timeout or timeout, program=proc, press=press)
             if closed:
                 box = parse_fields(box_output)
         unexpected = False
@@ -359,11 +359,11 @@ class WineSession:
             time.sleep(0.1)
         return False
 
-    def _close_box(self, exe, locale, seconds, program=None):
+    def _close_box(self, exe, locale, seconds, program=None, press=None):
         """Runs closebox for a box of `exe`; (closed, closebox's output). Once `program` has
         ended no box of it can come any more, so the wait stops shortly after."""
         helper = spawn(["wine", str(self.builds.closebox()), "--timeout-ms", str(int(seconds * 1000)),
-                        "--exe", exe.name], self.env(locale))
+                        "--exe", exe.name] + (["--press", str(press)] if press else []), self.env(locale))
         deadline = time.monotonic() + seconds + 20
         program_ended = False
         while helper.poll() is None and time.monotonic() < deadline:

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "jre/JavaVersion.h"
+#include "config/ValueChecks.h"
 #include "stub/ResourceArguments.h"
 
 namespace kvxpack {
@@ -39,6 +40,8 @@ constexpr OptionSpec OPTIONS[] = {
     {"--service", Target::Entry, "service", false},
     {"--service-stop", Target::Entry, "service_stop", false},
     {"--service-log", Target::Entry, "service_log", false},
+    {"--single-instance", Target::Entry, "single_instance", false},
+    {"--jre-url", Target::Entry, "jre_url", false},
     {"--icon", Target::Resource, nullptr, false},
     {"--tray-icon", Target::Resource, nullptr, true},
     {"--splash", Target::Resource, nullptr, false},
@@ -136,6 +139,16 @@ bool checkKeyValue(std::string_view key, const std::string& value, const std::st
         }
         if (!plain) {
             error = what + ": expected CLASS.METHOD, for example com.example.App.stop";
+            return false;
+        }
+    } else if (key == "single_instance") {
+        if (!kvx::isSingleInstanceName(value.c_str())) {
+            error = what + ": use 1 to 64 letters, digits, '.', '_' and '-'";
+            return false;
+        }
+    } else if (key == "jre_url") {
+        if (!kvx::isJreDownloadAddress(value.c_str())) {
+            error = what + ": expected an http: or https: address without spaces or quotes";
             return false;
         }
     } else if (key == "mainclass") {
@@ -306,7 +319,8 @@ bool parseCommandLine(int argc, const char* const* argv, PackRequest& request, s
 const char* usageText() {
     return "Usage: kvxpack [--stub STUB] --jar APP.jar [--jar MORE.jar]... [--keep-jars] [--main CLASS] [--minjre V] [--option O]...\n"
            "               [--property K=V]... [--classpath CP]... [--libs DIR]... [--jvmdll PATH]\n"
-           "               [--jre-order ORDER] [--forcecwd DIR] [--cds] [--config FILE] [--arch x86|x64|host]\n"
+           "               [--jre-order ORDER] [--forcecwd DIR] [--cds] [--single-instance NAME] [--jre-url URL]\n"
+           "               [--config FILE] [--arch x86|x64|host]\n"
            "               [--service NAME [--service-stop CLASS.METHOD] [--service-log FILE]]\n"
            "               [--console] [--icon ICO] [--tray-icon ID=ICO]... [--splash BMP]\n"
            "               [--version KEY=VALUE]... [--manifest FILE | --utf8] -o OUT\n"
@@ -350,6 +364,10 @@ const char* usageText() {
            "  --service-stop CLASS.METHOD  line 'service_stop ...'  (static method called on stop; default\n"
            "                     System.exit(0); also on SIGTERM under systemd)\n"
            "  --service-log FILE line 'service_log FILE'  (the service's standard output and error, appended)\n"
+           "  --single-instance NAME  line 'single_instance NAME' (one running copy per user and session; later\n"
+           "                     starts hand their arguments to it; NAME: 1-64 of A-Z a-z 0-9 . _ -)\n"
+           "  --jre-url URL      line 'jre_url URL'       (http: or https: address offered when no suitable\n"
+           "                     Java runtime is found)\n"
            "  -o, --output OUT   the executable to write (replaced only when everything succeeded; a link is\n"
            "                     followed and its target replaced; anything but a regular file is refused)\n"
            "\n"

@@ -74,4 +74,12 @@ void showWarning(const char* text, const char* caption, void* /*owner*/) {
     std::fflush(stderr);
 }
 
+// No browser is started from here: the launcher may run without a desktop.
+bool offerAddress(const char* text, const char* where, const char* /*question*/, const char* caption,
+                  const char* /*url*/, void* owner) {
+    showWarning(text, caption, owner);
+    showWarning(where, caption, owner);
+    return false;
+}
+
 }  // namespace kvx::platform

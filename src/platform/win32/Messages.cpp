@@ -1,6 +1,7 @@
 #include "platform/Messages.h"
 
 #include <windows.h>
+#include <shellapi.h>
 
 #include "base/AppString.h"
 #include "base/AppWideString.h"
@@ -63,6 +64,28 @@ bool findStringBlock(uint32_t blockId, StringBlock& block) {
 void showWarning(const char* text, const char* caption, void* owner) {
     if (isConsoleProgram()) writeErrorLine(text ? text : "");
     MessageBoxA(static_cast<HWND>(owner), text ? text : "", caption ? caption : "", MB_OK | MB_ICONWARNING);
+}
+
+bool offerAddress(const char* text, const char* where, const char* question, const char* caption,
+                  const char* url, void* owner) {
+    if (isConsoleProgram()) {
+        writeErrorLine(text ? text : "");
+        writeErrorLine(where ? where : "");
+    }
+    AppString body(text ? text : "");
+    body.append("\n\n");
+    body.append(where ? where : "");
+    body.append("\n");
+    body.append(question ? question : "");
+    if (MessageBoxA(static_cast<HWND>(owner), body.c_str(), caption ? caption : "", MB_YESNO | MB_ICONWARNING) != IDYES)
+        return false;
+    AppWideString address;
+    address.assignNarrow(url ? url : "");
+    // Values above 32 mean success; the shell picks the user's browser for the scheme.
+    auto result = reinterpret_cast<INT_PTR>(ShellExecuteW(static_cast<HWND>(owner), L"open",
+                                                          reinterpret_cast<const wchar_t*>(address.data()), nullptr,
+                                                          nullptr, SW_SHOWNORMAL));
+    return result > 32;
 }
 
 }  // namespace kvx::platform

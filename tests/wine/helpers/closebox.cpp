@@ -1,12 +1,12 @@
 // closebox: waits for a message box of another process, reports what it shows and closes it.
 //
-//   closebox [--timeout-ms N] [--exe NAME.exe] [--title CAPTION]
+//   closebox [--timeout-ms N] [--exe NAME.exe] [--title CAPTION] [--press ID]
 //
 // Waits for a visible top-level window of class "#32770" (optionally of a process whose image
 // is NAME.exe, optionally with the exact caption), prints it as UTF-8 "key=value" lines
 //   caption=...  text=...  buttons=1,2  icon=1  owner=0  owner_class=...  waited_ms=...  closed_ms=...
 // (backslash, CR and LF in values escaped as \\ \r \n), then presses its OK button
-// (WM_COMMAND IDOK) and, should the box still be there a moment later, sends WM_CLOSE.
+// (WM_COMMAND IDOK, or the button --press names: 6 Yes, 7 No) and, should the box still be there a moment later, sends WM_CLOSE.
 // Exit codes: 0 closed, 1 no such box within the time, 2 the box stayed, 3 bad arguments.
 #include <windows.h>
 
@@ -21,6 +21,7 @@ struct Options {
     std::wstring exe;
     std::wstring title;
     bool hasTitle = false;
+    int press = IDOK;
 };
 
 class ProcessHandle {
@@ -137,6 +138,7 @@ bool parse(Options& options) {
         bool hasValue = i + 1 < argc;
         if (arg == L"--timeout-ms" && hasValue) options.timeoutMs = static_cast<DWORD>(_wtoi(argv[++i]));
         else if (arg == L"--exe" && hasValue) options.exe = argv[++i];
+        else if (arg == L"--press" && hasValue) options.press = _wtoi(argv[++i]);
         else if (arg == L"--title" && hasValue) {
             options.title = argv[++i];
             options.hasTitle = true;
@@ -161,7 +163,7 @@ bool waitGone(HWND hwnd, DWORD ms) {
 int main() {
     Options options;
     if (!parse(options)) {
-        writeUtf8(L"usage: closebox [--timeout-ms N] [--exe NAME.exe] [--title CAPTION]\n");
+        writeUtf8(L"usage: closebox [--timeout-ms N] [--exe NAME.exe] [--title CAPTION] [--press ID]\n");
         return 3;
     }
     // The box belongs to another process that starts at about the same time: look for it
@@ -191,8 +193,8 @@ int main() {
     writeField(L"owner_class", owner ? className(owner) : std::wstring());
     writeField(L"waited_ms", std::to_wstring(GetTickCount() - start));
 
-    HWND ok = GetDlgItem(box, IDOK);
-    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(ok));
+    HWND ok = GetDlgItem(box, options.press);
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(options.press, BN_CLICKED), reinterpret_cast<LPARAM>(ok));
     DWORD pressed = GetTickCount();
     if (waitGone(box, 3000)) {
         writeField(L"closed_ms", std::to_wstring(GetTickCount() - pressed));
