@@ -33,7 +33,7 @@ win32: build/win32/build.ninja build/java/kvx-runtime.jar
 win64: build/win64/build.ninja build/java/kvx-runtime.jar
 	cmake --build build/win64 -j $(JOBS)
 
-JAVA_SOURCES := $(wildcard src/java/com/quorvane/kvx/*.java)
+JAVA_SOURCES := $(wildcard java/kvx-runtime/src/main/java/com/quorvane/kvx/*.java)
 build/java/kvx-runtime.jar: $(JAVA_SOURCES) | $(STAMP)
 	rm -rf build/java/classes && mkdir -p build/java/classes
 	$(JAVAC) --release 8 -Xlint:-options -d build/java/classes $(JAVA_SOURCES)
