@@ -12,27 +12,49 @@ public final class SplashScreen {
         }
     }
 
+    /** An object acting on the process's one splash; prefer {@link #getSplashScreen()}. */
     public SplashScreen() {
     }
 
-    /** The splash while its window exists, otherwise null. */
+    /**
+     * The splash while its window exists. The Linux launcher shows no splash.
+     *
+     * @return the splash, or null when the executable carries none or it has gone
+     */
     public static SplashScreen getSplashScreen() {
         return nativeGetSplashScreen();
     }
 
-    /** Closes the splash after the given milliseconds; a negative delay cancels a pending close. */
+    /**
+     * Closes the splash after the given time, even after {@code main} has returned. Any call
+     * takes charge of the splash: the launcher no longer closes it 750 ms after {@code main}.
+     * Does nothing once the splash has gone.
+     *
+     * @param delay milliseconds from now; a negative delay cancels a pending close
+     */
     public void autoClose(int delay) {
         nativeAutoClose(delay);
     }
 
-    /** Closes the splash now. */
+    /** Closes the splash now; does nothing once it has gone. */
     public void close() {
         nativeClose();
     }
 
+    /**
+     * The native side of {@link #getSplashScreen()}.
+     *
+     * @return the splash, or null
+     */
     protected static native SplashScreen nativeGetSplashScreen();
 
+    /**
+     * The native side of {@link #autoClose(int)}.
+     *
+     * @param delay milliseconds from now; negative cancels
+     */
     protected native void nativeAutoClose(int delay);
 
+    /** The native side of {@link #close()}. */
     protected native void nativeClose();
 }
