@@ -263,7 +263,8 @@ def test_runtime_artifact_with_sources_and_warning_free_javadoc(tmp_path):
     # The Javadoc build again, with every doclint check: not one warning.
     result = subprocess.run([kvx_support.tool("mvn"), "-B", "-o", "-ntp", f"-Dmaven.repo.local={REPO}",
                              f"-Dkvx.build.dir={tmp_path}", "-f", str(ROOT / "java/pom.xml"), "-pl", "kvx-runtime",
-                             "javadoc:javadoc"], capture_output=True, text=True, timeout=300,
+                             f"org.apache.maven.plugins:maven-javadoc-plugin:{parent_properties()[1]['version.javadoc']}:javadoc"],
+                            capture_output=True, text=True, timeout=300,
                             env=dict(os.environ, JAVA_HOME=JDK))
     assert result.returncode == 0, result.stdout
     assert "warning" not in result.stdout.lower(), result.stdout
