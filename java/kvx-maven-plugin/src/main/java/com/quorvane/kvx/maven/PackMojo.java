@@ -70,6 +70,7 @@ public class PackMojo extends AbstractMojo {
     @Parameter(property = "kvx.mainClass")
     private String mainClass;
 
+    /** The application icon (.ico), Windows executables only. */
     @Parameter(property = "kvx.icon")
     private File icon;
 
@@ -77,12 +78,15 @@ public class PackMojo extends AbstractMojo {
     @Parameter
     private List<String> trayIcons;
 
+    /** The splash picture (BMP), Windows executables only. */
     @Parameter(property = "kvx.splash")
     private File splash;
 
+    /** The application manifest; default: kvxpack's built-in one. */
     @Parameter(property = "kvx.manifest")
     private File manifest;
 
+    /** The built-in manifest sets the UTF-8 code page. */
     @Parameter(property = "kvx.utf8", defaultValue = "false")
     private boolean utf8;
 
@@ -90,9 +94,11 @@ public class PackMojo extends AbstractMojo {
     @Parameter(property = "kvx.cds")
     private String cds;
 
+    /** The lowest Java version, 17 or 1.8. */
     @Parameter(property = "kvx.minjre")
     private String minjre;
 
+    /** The order of the runtime searches (letters c, b, j, v, s, i, e). */
     @Parameter(property = "kvx.jreOrder")
     private String jreOrder;
 
