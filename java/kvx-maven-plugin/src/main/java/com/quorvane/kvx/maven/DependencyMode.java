@@ -2,7 +2,7 @@ package com.quorvane.kvx.maven;
 
 import java.util.Locale;
 
-/** Where the project's runtime dependencies go. New ways join here and in PackMojo#dependencyArguments. */
+/** Where the project's runtime dependencies go. A new way joins here and in PackMojo#execute. */
 enum DependencyMode {
     /** Every dependency's entries merged into the executable's archive (kvxpack --jar for each). */
     MERGE,
