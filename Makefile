@@ -9,10 +9,14 @@ PYTHON := /usr/bin/python3
 # Worktrees of one repository share compiler-cache hits.
 export CCACHE_BASEDIR := $(CURDIR)
 STAMP := build/.bootstrap-ok
+# The Java modules: one Maven build under java/, offline against the repository that
+# tools/prepare-maven-repo fills (build/m2).
+MVN := mvn -B -o -Dorg.slf4j.simpleLogger.defaultLogLevel=warn -Dmaven.repo.local=$(CURDIR)/build/m2 -f java/pom.xml
+POMS := java/pom.xml java/kvx-runtime/pom.xml java/kvx-maven-plugin/pom.xml
 
-.PHONY: all bootstrap test-runtimes host win32 win64 java demo test unit-host unit-win32 e2e-wine e2e-jvm bench fuzz clean
+.PHONY: all bootstrap test-runtimes host win32 win64 java java-tools demo test unit-host unit-win32 e2e-wine e2e-jvm maven-tests bench fuzz clean
 
-$(STAMP): tools/bootstrap
+$(STAMP): tools/bootstrap tools/prepare-maven-repo $(POMS)
 	@tools/bootstrap
 	@mkdir -p build && touch $@
 
@@ -33,12 +37,21 @@ win32: build/win32/build.ninja build/java/kvx-runtime.jar
 win64: build/win64/build.ninja build/java/kvx-runtime.jar
 	cmake --build build/win64 -j $(JOBS)
 
-JAVA_SOURCES := $(wildcard src/java/com/quorvane/kvx/*.java)
-build/java/kvx-runtime.jar: $(JAVA_SOURCES) | $(STAMP)
-	rm -rf build/java/classes && mkdir -p build/java/classes
-	$(JAVAC) --release 8 -Xlint:-options -d build/java/classes $(JAVA_SOURCES)
-	$(JAR) cf $@ -C build/java/classes .
-java: build/java/kvx-runtime.jar
+JAVA_SOURCES := $(wildcard java/kvx-runtime/src/main/java/com/quorvane/kvx/*.java)
+PLUGIN_SOURCES := $(wildcard java/kvx-maven-plugin/src/main/java/com/quorvane/kvx/maven/*.java)
+# The API jar with its sources and Javadoc jars, installed into build/m2; kvxpack embeds the jar
+# from build/java/kvx-runtime.jar.
+build/java/kvx-runtime.jar: $(JAVA_SOURCES) $(POMS) | $(STAMP)
+	$(MVN) -pl .,kvx-runtime install
+	cp build/java/maven/kvx-runtime/kvx-runtime.jar $@
+# The plugin carries kvxpack and the launchers: they are built first.
+java-tools: host win32 win64
+	@tools/stage-plugin-tools
+build/java/plugin-tools/tools.list: java-tools ; @:
+build/java/kvx-maven-plugin.jar: build/java/plugin-tools/tools.list $(PLUGIN_SOURCES) $(POMS) | $(STAMP)
+	$(MVN) -pl .,kvx-maven-plugin install
+	cp build/java/maven/kvx-maven-plugin/kvx-maven-plugin.jar $@
+java: build/java/kvx-runtime.jar build/java/kvx-maven-plugin.jar
 
 all: host win32 win64 java
 
@@ -54,6 +67,8 @@ e2e-wine: all
 	$(PYTHON) -m pytest -q tests/wine
 e2e-jvm: all
 	$(PYTHON) -m pytest -q tests/jvm
+maven-tests: all
+	$(PYTHON) -m pytest -q tests/maven
 
 test: all test-runtimes
 	@tools/run-tests
