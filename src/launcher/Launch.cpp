@@ -86,6 +86,7 @@ LaunchOutcome runLaunchSteps(ConfigStore& store, JvmHost& host, const WideString
     addNativeAccessOption(library, host);
     addClassDataSharingOptions(store, store.getModulePath(), library, host);
     host.setExitHook(finishAtVmExit);
+    startRuntimeSplash(library.c_str());
     outcome.code = host.create(library.c_str());
     if (outcome.code != LAUNCH_OK) return outcome;
 
@@ -114,6 +115,7 @@ LaunchOutcome runLaunchSteps(ConfigStore& store, JvmHost& host, const WideString
     // 9-10. The main class comes from the embedded block only.
     AppString mainClass = store.get(AppString("mainclass"), true);
     trace("main class %s", mainClass.c_str());
+    registerJavaApiNatives(host.vm());
     outcome.code = host.runMain(mainClass.c_str(), args);
     outcome.mainThrew = outcome.code == LAUNCH_OK && host.mainThrew();
 
