@@ -49,7 +49,7 @@ def test_example_shows_splash_and_tray_icon_under_wine(java_build, pack, launch,
 
     watcher = threading.Thread(target=watch)
     watcher.start()
-    run = launch(exe, ["--load-ms", "10000", "--seconds", "1", "first"], timeout=180)
+    run = launch(exe, ["--load-ms", "6000", "--seconds", "1", "first"], timeout=180)
     watcher.join()
     lines = log.read_text(encoding="utf-8").splitlines() if log.exists() else []
     assert not errors, "%s\n%s" % (errors, run.describe())
