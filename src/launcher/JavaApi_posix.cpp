@@ -86,7 +86,10 @@ bool failed(JNIEnv* env) {
 // initialiser reads kvx.natives, set only once every class has its natives) and registers.
 bool registerClass(JNIEnv* env, jobject loader, jmethodID loadClass, const ApiClass& api) {
     jstring name = env->NewStringUTF(api.name);
-    if (!name) return !failed(env) && false;
+    if (!name) {
+        failed(env);
+        return false;
+    }
     jclass cls = static_cast<jclass>(env->CallObjectMethod(loader, loadClass, name));
     env->DeleteLocalRef(name);
     if (failed(env) || !cls) {

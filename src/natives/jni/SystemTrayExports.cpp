@@ -16,7 +16,7 @@ void JNICALL Java_com_quorvane_kvx_SystemTray_init(JNIEnv* env, jobject self, ji
 }
 
 void JNICALL Java_com_quorvane_kvx_SystemTray_nativeChange(JNIEnv* env, jobject self, jint icon, jstring tip,
-                                                                 jstring info, jstring infoTitle, jint infoType) {
+                                                           jstring info, jstring infoTitle, jint infoType) {
     trayIconChange(env, self, icon, tip, info, infoTitle, infoType);
 }
 
@@ -24,8 +24,7 @@ void JNICALL Java_com_quorvane_kvx_SystemTray_nativeShow(JNIEnv* env, jobject se
 
 void JNICALL Java_com_quorvane_kvx_SystemTray_nativeHide(JNIEnv* env, jobject self) { trayIconHide(env, self); }
 
-void JNICALL Java_com_quorvane_kvx_SystemTray_nativeSetSystemTrayCallback(JNIEnv* env, jclass,
-                                                                                jobject callback) {
+void JNICALL Java_com_quorvane_kvx_SystemTray_nativeSetSystemTrayCallback(JNIEnv* env, jclass, jobject callback) {
     traySetCallback(env, callback);
 }
 
@@ -37,16 +36,13 @@ void JNICALL Java_com_quorvane_kvx_SystemTrayMenu_init(JNIEnv* env, jobject self
     trayMenuInit(env, self);
 }
 
-void JNICALL Java_com_quorvane_kvx_SystemTrayMenu_nativeAppendItem(JNIEnv* env, jobject self,
-                                                                                          jstring text, jint id) {
+void JNICALL Java_com_quorvane_kvx_SystemTrayMenu_nativeAppendItem(JNIEnv* env, jobject self, jstring text,
+                                                                  jint id) {
     trayMenuAppendItem(env, self, text, id);
 }
 
-void JNICALL
-Java_com_quorvane_kvx_SystemTrayMenu_nativeAppendSubmenu(JNIEnv* env,
-                                                                                                   jobject self,
-                                                                                                   jstring text,
-                                                                                                   jobject submenu) {
+void JNICALL Java_com_quorvane_kvx_SystemTrayMenu_nativeAppendSubmenu(JNIEnv* env, jobject self, jstring text,
+                                                                     jobject submenu) {
     trayMenuAppendSubmenu(env, self, text, submenu);
 }
 
