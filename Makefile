@@ -55,7 +55,11 @@ java: build/java/kvx-runtime.jar build/java/kvx-maven-plugin.jar
 
 all: host win32 win64 java
 
-demo: all
+# The demo needs what ships only (the launchers, kvxpack, the API jar): no tests or benchmarks.
+demo: build/host/build.ninja build/win32/build.ninja build/win64/build.ninja build/java/kvx-runtime.jar
+	cmake --build build/host -j $(JOBS) --target product
+	cmake --build build/win32 -j $(JOBS) --target product
+	cmake --build build/win64 -j $(JOBS) --target product
 	@tools/demo
 
 unit-host: host

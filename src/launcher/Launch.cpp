@@ -95,10 +95,10 @@ LaunchOutcome runLaunchSteps(ConfigStore& store, JvmHost& host, const WideString
     addNativeAccessOption(library, host);
     addClassDataSharingOptions(store, store.getModulePath(), library, host);
     host.setExitHook(finishAtVmExit);
+    startRuntimeSplash(library.c_str());
     outcome.code = host.create(library.c_str());
     if (outcome.code != LAUNCH_OK) return outcome;
     platform::reportServiceProgress();
-    registerSingleInstanceNatives(host.vm());
 
     // 8. Minimum version; a side file may override it.
     AppString minJre = store.get(AppString("minjre"));
@@ -125,6 +125,7 @@ LaunchOutcome runLaunchSteps(ConfigStore& store, JvmHost& host, const WideString
     // 9-10. The main class comes from the embedded block only.
     AppString mainClass = store.get(AppString("mainclass"), true);
     trace("main class %s", mainClass.c_str());
+    registerJavaApiNatives(host.vm());
     outcome.code = host.runMain(mainClass.c_str(), args);
     outcome.mainThrew = outcome.code == LAUNCH_OK && host.mainThrew();
 

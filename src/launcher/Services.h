@@ -1,13 +1,20 @@
 #pragma once
 // The native services around a launch: the splash window and the tray event window.
-// The splash exists on Windows only (Splash_win32.cpp); the Linux build behaves as an
-// executable without a splash bitmap (Splash_posix.cpp). The tray exists on Windows only
-// (natives/TrayIcons.cpp); the Linux build has none (Tray_posix.cpp).
+// On Windows the splash is bitmap 100 (Splash_win32.cpp); on Linux it is the archive's picture,
+// shown through the runtime's splash library once the runtime is found (Splash_posix.cpp).
+// The tray exists on Windows only (natives/TrayIcons.cpp); the Linux build has none
+// (Tray_posix.cpp).
 
 namespace kvx {
 
 // Shows the splash when the executable carries bitmap resource 100.
 void startSplashIfPresent();
+// Linux: shows the archive's splash picture through the splash library of the runtime whose
+// libjvm is `jvmLibrary`. Windows: nothing.
+void startRuntimeSplash(const char* jvmLibrary);
+// Linux: registers the Java API's natives on its classes (JavaVM* `javaVm`). Windows: nothing,
+// the classes load the executable as their library.
+void registerJavaApiNatives(void* javaVm);
 // Starts the hidden window that receives tray notifications.
 void startTrayServices();
 // After main returned: closes the splash 750 ms later unless Java took charge of it.

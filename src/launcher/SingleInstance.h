@@ -37,9 +37,6 @@ void stopSingleInstance();
 // com.quorvane.kvx.SingleInstance.setListener: replaces the listener (null: none, hand-overs
 // wait again) and lets waiting hand-overs go to it.
 void singleInstanceSetListener(JNIEnv* env, jobject listener) noexcept;
-// Linux registers the natives of com.quorvane.kvx.SingleInstance once the runtime exists
-// (Windows exports them); nothing when this start holds no name.
-void registerSingleInstanceNatives(JavaVM* vm);
 // True when this start holds its name.
 bool holdsSingleInstanceName();
 

@@ -62,9 +62,11 @@ def test_runtime_jar_holds_the_four_classes_for_java_8():
 
 def test_native_declarations_match_the_exported_names():
     tray = javap("com.quorvane.kvx.SystemTray")
-    for decl in ("public native void Change(int, java.lang.String, java.lang.String, java.lang.String, int);",
-                 "public native void Show();", "public native void Hide();",
-                 "public static native void setSystemTrayCallback(com.quorvane.kvx.SystemTrayCallback);",
+    for decl in ("public void Change(int, java.lang.String, java.lang.String, java.lang.String, int);",
+                 "private native void nativeChange(int, java.lang.String, java.lang.String, java.lang.String, int);",
+                 "public void Show();", "private native void nativeShow();", "private native void nativeHide();",
+                 "public static void setSystemTrayCallback(com.quorvane.kvx.SystemTrayCallback);",
+                 "private static native void nativeSetSystemTrayCallback(com.quorvane.kvx.SystemTrayCallback);",
                  "protected native void init(int, java.lang.String, java.lang.String, java.lang.String, int);",
                  "protected native void finalize();", "protected int h;",
                  "public static final int LEFT_CLICK = 514;", "public static final int MIDDLE_DOUBLE_CLICK = 521;",
@@ -73,7 +75,9 @@ def test_native_declarations_match_the_exported_names():
     menu = javap("com.quorvane.kvx.SystemTrayMenu")
     assert "protected java.util.HashSet popups;" in menu
     assert "descriptor: Ljava/util/HashSet;" in menu
-    assert "public native void Append(java.lang.String, com.quorvane.kvx.SystemTrayMenu);" in menu
+    assert "public void Append(java.lang.String, com.quorvane.kvx.SystemTrayMenu);" in menu
+    assert "private native void nativeAppendSubmenu(java.lang.String, com.quorvane.kvx.SystemTrayMenu);" in menu
+    assert "private native void nativeAppendItem(java.lang.String, int);" in menu
     assert "public java.util.HashSet getSubmenu();" in menu
     splash = javap("com.quorvane.kvx.SplashScreen")
     assert "protected static native com.quorvane.kvx.SplashScreen nativeGetSplashScreen();" in splash
@@ -125,16 +129,16 @@ def test_launcher_exports_exactly_the_listed_natives(arch, objdump):
 
 TRAY_NATIVES = {
     "Java_com_quorvane_kvx_SystemTray_init": 28,
-    "Java_com_quorvane_kvx_SystemTray_Change": 28,
-    "Java_com_quorvane_kvx_SystemTray_Show": 8,
-    "Java_com_quorvane_kvx_SystemTray_Hide": 8,
-    "Java_com_quorvane_kvx_SystemTray_setSystemTrayCallback": 12,
+    "Java_com_quorvane_kvx_SystemTray_nativeChange": 28,
+    "Java_com_quorvane_kvx_SystemTray_nativeShow": 8,
+    "Java_com_quorvane_kvx_SystemTray_nativeHide": 8,
+    "Java_com_quorvane_kvx_SystemTray_nativeSetSystemTrayCallback": 12,
     "Java_com_quorvane_kvx_SystemTray_finalize": 8,
     "Java_com_quorvane_kvx_SystemTrayMenu_init": 8,
-    "Java_com_quorvane_kvx_SystemTrayMenu_Append__Ljava_lang_String_2I": 16,
-    "Java_com_quorvane_kvx_SystemTrayMenu_Append__Ljava_lang_String_2Lcom_quorvane_kvx_SystemTrayMenu_2": 16,
-    "Java_com_quorvane_kvx_SystemTrayMenu_AppendSeparator": 8,
-    "Java_com_quorvane_kvx_SystemTrayMenu_Popup": 8,
+    "Java_com_quorvane_kvx_SystemTrayMenu_nativeAppendItem": 16,
+    "Java_com_quorvane_kvx_SystemTrayMenu_nativeAppendSubmenu": 16,
+    "Java_com_quorvane_kvx_SystemTrayMenu_nativeAppendSeparator": 8,
+    "Java_com_quorvane_kvx_SystemTrayMenu_nativePopup": 8,
     "Java_com_quorvane_kvx_SystemTrayMenu_finalize": 8,
 }
 

@@ -54,7 +54,7 @@ def test_splash_and_tray_icon_of_a_packed_launcher(java_app, wine, tmp_path, arc
     assert launch.main_args is not None, launch.describe()
     assert any(l.startswith(GET_RETURNED + SPLASH + "#") for l in launch.lines), launch.describe()
     check_centred_picture(shots)
-    assert launch.has("native-return %s.Show()V = void thread=main" % TRAY), launch.describe()
+    assert launch.has("native-return %s.nativeShow()V = void thread=main" % TRAY), launch.describe()
     shell = [l.split()[1:3] + [l.split(" icon=")[1].split()[0]] for l in shell_lines(launch)]
     # Added with the packed icon's red 16 x 16 image, removed at exit (id 1: Java's first icon).
     size = "cb=%d" % (88 if arch == "win32" else 104)

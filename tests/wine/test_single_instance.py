@@ -30,7 +30,7 @@ def first_instance_script(tmp_path, tag):
         "class app/Main",
         "main waits-file %s 60000" % winpath(listen),
         "main new l app/Listener",
-        "main native com/quorvane/kvx/SingleInstance.setListener (Lcom/quorvane/kvx/SingleInstance$Listener;)V"
+        "main native com/quorvane/kvx/SingleInstance.nativeSetListener (Lcom/quorvane/kvx/SingleInstance$Listener;)V"
         " static l",
         "main waits-file %s 120000" % winpath(end),
     ]

@@ -307,7 +307,7 @@ def test_real_clicks_reach_the_callback_on_the_tray_thread(java_app, wine, build
                  "main waits-file %s %d" % (winpath(go2), WAIT_MS)])
 
     def drive(desk):
-        desk.wait_for(lambda ls: desk.count("native-return %s.Show" % TRAY)(ls) == 2, "both icons shown")
+        desk.wait_for(lambda ls: desk.count("native-return %s.nativeShow" % TRAY)(ls) == 2, "both icons shown")
         desk.click_icon(RED_RGB, 1)
         desk.wait_for(lambda ls: any(l.startswith(ON_MOUSE) and " 514 " in l for l in ls), "the left click")
         desk.click_icon(BLUE_RGB, 3)
@@ -316,7 +316,7 @@ def test_real_clicks_reach_the_callback_on_the_tray_thread(java_app, wine, build
         desk.post((1124, 99, 514), (1124, 1, 519))
         desk.wait_for(lambda ls: any(l.startswith(ON_MOUSE) and " 519 " in l for l in ls), "the posted 519")
         go1.write_text("go")
-        desk.wait_for(lambda ls: desk.count("native-return %s.setSystemTrayCallback" % TRAY)(ls) == 2,
+        desk.wait_for(lambda ls: desk.count("native-return %s.nativeSetSystemTrayCallback" % TRAY)(ls) == 2,
                       "the callback cleared")
         desk.click_icon(RED_RGB, 1)
         # Sent, not posted: once postmsg returns, the window has handled it.
@@ -341,7 +341,7 @@ def test_real_clicks_reach_the_callback_on_the_tray_thread(java_app, wine, build
     threads = [l.rsplit("thread=", 1)[1] for l in calls]
     assert all(t.startswith("Thread-") for t in threads) and len(set(threads)) == len(threads), result.describe()
     # Nothing after the callback was cleared.
-    cleared = max(i for i, l in enumerate(result.lines) if l.startswith("native-return %s.setSystemTrayCallback" % TRAY))
+    cleared = max(i for i, l in enumerate(result.lines) if l.startswith("native-return %s.nativeSetSystemTrayCallback" % TRAY))
     assert not [l for l in result.lines[cleared:] if l.startswith(ON_MOUSE)], result.describe()
 
 
@@ -358,14 +358,14 @@ def test_icons_come_back_when_the_taskbar_is_created_again(java_app, wine, build
                  "main waits-file %s %d" % (winpath(go2), WAIT_MS), call("t4", "Show"), call("t4", "Show")])
 
     def drive(desk):
-        desk.wait_for(desk.count("native-return %s.Hide" % TRAY), "three icons shown, one hidden")
+        desk.wait_for(desk.count("native-return %s.nativeHide" % TRAY), "three icons shown, one hidden")
         # The shell forgets the two shown icons and holds the place of the fourth (not shown
         # yet), then announces a new taskbar.
         desk.post(("shell-delete", 1, 0), ("shell-delete", 3, 0), ("shell-add", 4, 0), ("TaskbarCreated", 0, 0))
         desk.wait_for(lambda ls: desk.count("shell ADD")(ls) == 5, "the two icons added again")
         go1.write_text("go")
         desk.wait_for(lambda ls: desk.count("shell ADD")(ls) == 6, "the refused add of the fourth")
-        desk.wait_for(lambda ls: desk.count("native-return %s.Show" % TRAY)(ls) == 4, "the fourth Show")
+        desk.wait_for(lambda ls: desk.count("native-return %s.nativeShow" % TRAY)(ls) == 4, "the fourth Show")
         desk.post(("shell-delete", 4, 0))
 
     desktop = Desktop(wine, builds, app.jvm.log, tmp_path / "shot.ppm")
@@ -399,8 +399,8 @@ def menu(var):
 
 def append(var, text, item):
     if isinstance(item, int):
-        return "main native %s.Append (%sI)V %s %s %d" % (MENU, S, var, arg(text), item)
-    return "main native %s.Append (%sL%s;)V %s %s %s" % (MENU, S, MENU, var, arg(text), item)
+        return "main native %s.nativeAppendItem (%sI)V %s %s %d" % (MENU, S, var, arg(text), item)
+    return "main native %s.nativeAppendSubmenu (%sL%s;)V %s %s %s" % (MENU, S, MENU, var, arg(text), item)
 
 
 @pytest.mark.parametrize("arch", ("win32", "win64"))
@@ -413,22 +413,22 @@ def test_popup_menu_from_a_real_right_click(java_app, wine, builds, tmp_path, ar
               + [append("m", "No submenu", "null")]  # adds nothing (the clicks below would miss)
               # A submenu appended to two parents, behind separators.
               + menu("other") + menu("third") + menu("sub") + [append("sub", "Inner", 7)]
-              + ["main native %s.AppendSeparator ()V other" % MENU, append("other", "More", "sub"),
+              + ["main native %s.nativeAppendSeparator ()V other" % MENU, append("other", "More", "sub"),
                  append("third", "Also", "sub"), append("third", "Again", "sub")]
               + ["main new cb " + CALLBACK, set_callback("cb"), call("t1", "Show"),
                  "main waits-file %s %d" % (winpath(go), WAIT_MS),
                  # A parent's end leaves the submenu that another parent still holds usable.
-                 "main native %s.finalize ()V other" % MENU, "main native %s.Popup ()V sub" % MENU,
+                 "main native %s.finalize ()V other" % MENU, "main native %s.nativePopup ()V sub" % MENU,
                  # Popup from main and from another Java thread runs on the tray thread too.
                  "main start popper", "main join popper",
                  "main native %s.finalize ()V third" % MENU, "main native %s.finalize ()V sub" % MENU,
-                 "routine popup", "step only-if-arg 1 517", "step native %s.Popup ()V m" % MENU,
-                 "routine popper", "step native %s.Popup ()V sub" % MENU])
-    popups = "native-return %s.Popup()V" % MENU
+                 "routine popup", "step only-if-arg 1 517", "step native %s.nativePopup ()V m" % MENU,
+                 "routine popper", "step native %s.nativePopup ()V sub" % MENU])
+    popups = "native-return %s.nativePopup()V" % MENU
 
     def drive(desk):
         desk.go_file = go
-        desk.wait_for(desk.count("native-return %s.Show" % TRAY), "the icon shown")
+        desk.wait_for(desk.count("native-return %s.nativeShow" % TRAY), "the icon shown")
         for round_, choice in enumerate(list(range(len(items))) + [None]):
             x, y = desk.click_icon(RED_RGB, 3)
             _, _, mx, my, mw, mh = desk.popup_window(x, y)
@@ -475,7 +475,7 @@ def test_popup_menu_from_a_real_right_click(java_app, wine, builds, tmp_path, ar
     # The notification that came while the menu was open ran inside that callback, on the same
     # attachment of the tray thread, which stayed attached until the outer callback ended.
     nested = next(i for i, l in enumerate(result.lines) if l.startswith(ON_MOUSE) and " 600 " in l)
-    opened = max(i for i, l in enumerate(result.lines[:nested]) if l.startswith("native-call %s.Popup" % MENU))
+    opened = max(i for i, l in enumerate(result.lines[:nested]) if l.startswith("native-call %s.nativePopup" % MENU))
     thread = result.lines[opened].rsplit("thread=", 1)[1]
     assert result.lines[nested].endswith("thread=" + thread), result.describe()
     assert "detach" not in result.lines[opened:nested + 1], result.describe()
@@ -556,7 +556,7 @@ def test_notifications_queued_at_exit_are_dropped_safely(java_app, wine, builds,
     posters = []
 
     def drive(desk):
-        desk.wait_for(desk.count("native-return %s.Show" % TRAY), "the icon shown")
+        desk.wait_for(desk.count("native-return %s.nativeShow" % TRAY), "the icon shown")
         desk.post(*[(1124, 1, 512)] * 1000)
         # Still posting while main returns and the launcher tears down.
         helper = str(builds.need(builds.dir("win32") / "tests" / "postmsg.exe", "the message-posting helper"))
@@ -602,7 +602,7 @@ def test_system_exit_still_removes_the_icons(java_app, wine, builds, tmp_path):
                  "main waits-file %s %d" % (winpath(go), WAIT_MS), "main exit 4"])
 
     def flood(desk):
-        desk.wait_for(lambda ls: desk.count("native-return %s.Show" % TRAY)(ls) == 2, "both icons shown")
+        desk.wait_for(lambda ls: desk.count("native-return %s.nativeShow" % TRAY)(ls) == 2, "both icons shown")
         desk.post(*[(1124, 1, 512)] * 300)
         desk.wait_for(desk.count(ON_MOUSE), "the first delivery")
 
@@ -630,7 +630,7 @@ def test_system_exit_still_removes_the_icons(java_app, wine, builds, tmp_path):
                  "routine quit", "step exit 5"])
 
     def drive(desk):
-        desk.wait_for(desk.count("native-return %s.Show" % TRAY), "the icon shown")
+        desk.wait_for(desk.count("native-return %s.nativeShow" % TRAY), "the icon shown")
         # A real click. The subject here is the exit from the callback, not the delivery
         # (the tests above cover that), so a click lost under a loaded desktop is repeated.
         for attempt in range(3):

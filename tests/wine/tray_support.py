@@ -28,13 +28,18 @@ def icon(var, resource, tip, info=None, title=None, kind=0):
             "main get-field %s h" % var]
 
 
+# The public methods that the Java class forwards to a private native of another name.
+NATIVE_OF = {"Change": "nativeChange", "Show": "nativeShow", "Hide": "nativeHide"}
+
+
 def call(var, method, *args, where="main"):
     sig = FIVE if method == "Change" else "()V"
-    return "%s native %s.%s %s %s%s" % (where, TRAY, method, sig, var, "".join(" " + arg(a) for a in args))
+    return "%s native %s.%s %s %s%s" % (where, TRAY, NATIVE_OF.get(method, method), sig, var,
+                                        "".join(" " + arg(a) for a in args))
 
 
 def set_callback(var, where="main"):
-    return "%s native %s.setSystemTrayCallback (Lcom/quorvane/kvx/SystemTrayCallback;)V static %s" % (
+    return "%s native %s.nativeSetSystemTrayCallback (Lcom/quorvane/kvx/SystemTrayCallback;)V static %s" % (
         where, TRAY, var or "null")
 
 

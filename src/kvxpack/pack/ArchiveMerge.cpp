@@ -289,4 +289,12 @@ bool planMerge(std::vector<ArchiveInput>& inputs, ArchiveInput& runtime, MergePl
     return true;
 }
 
+void appendMadeEntry(MergePlan& plan, const std::string& name, std::string data) {
+    ZipEntry like;
+    like.name = name;
+    ByteSource* source = nullptr;
+    const ZipEntry* made = makeEntry(like, std::move(data), plan, source);
+    plan.entries.push_back({made, source});
+}
+
 }  // namespace kvxpack

@@ -57,4 +57,7 @@ struct MergePlan {
 [[nodiscard]] bool planMerge(std::vector<ArchiveInput>& inputs, ArchiveInput& runtime, MergePlan& plan,
                              std::string& error);
 
+// Appends an entry that kvxpack makes (stored, the fixed time) with `data` as its bytes.
+void appendMadeEntry(MergePlan& plan, const std::string& name, std::string data);
+
 }  // namespace kvxpack

@@ -13,6 +13,7 @@
 #include "base/Sha256.h"
 #include "config/ConfigStore.h"
 #include "config/ConfigText.h"
+#include "ico/SplashPicture.h"
 #include "pack/ArchiveMerge.h"
 #include "pack/CommentPlacement.h"
 #include "pack/RuntimeClasses.h"
@@ -220,6 +221,7 @@ PackOutcome pack(const PackRequest& request) {
     }
     MergePlan plan;
     if (!planMerge(inputs, runtime, plan, error)) return refused(error);
+    if (!stub.linuxSplash().empty()) appendMadeEntry(plan, LINUX_SPLASH_ENTRY, stub.linuxSplash());
 
     std::string text;
     if (!buildText(request, plan.mainClass, plan.manifestFrom, text, error)) return refused(error);

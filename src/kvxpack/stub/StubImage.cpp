@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "ico/BitmapFile.h"
+#include "ico/SplashPicture.h"
 #include "ico/IconFile.h"
 #include "pe/Manifest.h"
 #include "pe/PeImage.h"
@@ -145,10 +146,22 @@ bool StubImage::load(const std::string& path, const ResourceOptions& options, st
     }
     const std::string_view head(reinterpret_cast<const char*>(file.data()), file.size() < 4 ? file.size() : 4);
     if (head == "\x7f" "ELF") {
-        if (options.windowsOnly()) {
-            error = "stub " + path + " is the Linux launcher; --icon, --tray-icon, --splash, --version, "
+        // The Linux launcher takes the splash from its archive (an entry kvxpack adds).
+        ResourceOptions windowsOnly = options;
+        windowsOnly.splashPath.clear();
+        if (windowsOnly.windowsOnly()) {
+            error = "stub " + path + " is the Linux launcher; --icon, --tray-icon, --version, "
                     "--manifest, --utf8 and --console need a Windows launcher";
             return false;
+        }
+        linuxSplash_.clear();
+        if (!options.splashPath.empty()) {
+            Bytes picture;
+            if (!readWholeFile(options.splashPath, BITMAP_LIMIT, picture, error)) return false;
+            if (!splashPng(picture.data(), picture.size(), linuxSplash_, error)) {
+                error = "splash " + options.splashPath + ": " + error;
+                return false;
+            }
         }
         bytes_ = std::move(file);
         pe_ = false;

@@ -1,7 +1,7 @@
 #pragma once
 // StubImage: the launcher bytes that open the executable. A Windows launcher gets the
 // requested resources, a fixed time stamp and, once the whole file is written, its checksum;
-// the Linux launcher is taken as it is.
+// the Linux launcher is taken as it is, its splash picture going into the archive instead.
 
 #include <string>
 
@@ -20,6 +20,8 @@ public:
     const Bytes& bytes() const { return bytes_; }
     // A Windows launcher: the file's checksum is written by seal().
     bool needsChecksum() const { return pe_; }
+    // The Linux launcher's splash (a PNG for the archive entry LINUX_SPLASH_ENTRY); empty without.
+    const std::string& linuxSplash() const { return linuxSplash_; }
 
     // Writes the image checksum of everything `output` has written into the file (a Windows
     // launcher only): the checksum covers the whole file, archive included.
@@ -28,6 +30,7 @@ public:
 private:
     Bytes bytes_;
     bool pe_ = false;
+    std::string linuxSplash_;
     std::size_t checksumAt_ = 0;
 };
 

@@ -7,7 +7,7 @@
 
 extern "C" {
 
-void JNICALL Java_com_quorvane_kvx_SingleInstance_setListener(JNIEnv* env, jclass, jobject listener) {
+void JNICALL Java_com_quorvane_kvx_SingleInstance_nativeSetListener(JNIEnv* env, jclass, jobject listener) {
     kvx::singleInstanceSetListener(env, listener);
 }
 

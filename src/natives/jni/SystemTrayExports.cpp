@@ -15,17 +15,16 @@ void JNICALL Java_com_quorvane_kvx_SystemTray_init(JNIEnv* env, jobject self, ji
     trayIconInit(env, self, icon, tip, info, infoTitle, infoType);
 }
 
-void JNICALL Java_com_quorvane_kvx_SystemTray_Change(JNIEnv* env, jobject self, jint icon, jstring tip,
-                                                                 jstring info, jstring infoTitle, jint infoType) {
+void JNICALL Java_com_quorvane_kvx_SystemTray_nativeChange(JNIEnv* env, jobject self, jint icon, jstring tip,
+                                                           jstring info, jstring infoTitle, jint infoType) {
     trayIconChange(env, self, icon, tip, info, infoTitle, infoType);
 }
 
-void JNICALL Java_com_quorvane_kvx_SystemTray_Show(JNIEnv* env, jobject self) { trayIconShow(env, self); }
+void JNICALL Java_com_quorvane_kvx_SystemTray_nativeShow(JNIEnv* env, jobject self) { trayIconShow(env, self); }
 
-void JNICALL Java_com_quorvane_kvx_SystemTray_Hide(JNIEnv* env, jobject self) { trayIconHide(env, self); }
+void JNICALL Java_com_quorvane_kvx_SystemTray_nativeHide(JNIEnv* env, jobject self) { trayIconHide(env, self); }
 
-void JNICALL Java_com_quorvane_kvx_SystemTray_setSystemTrayCallback(JNIEnv* env, jclass,
-                                                                                jobject callback) {
+void JNICALL Java_com_quorvane_kvx_SystemTray_nativeSetSystemTrayCallback(JNIEnv* env, jclass, jobject callback) {
     traySetCallback(env, callback);
 }
 
@@ -37,24 +36,21 @@ void JNICALL Java_com_quorvane_kvx_SystemTrayMenu_init(JNIEnv* env, jobject self
     trayMenuInit(env, self);
 }
 
-void JNICALL Java_com_quorvane_kvx_SystemTrayMenu_Append__Ljava_lang_String_2I(JNIEnv* env, jobject self,
-                                                                                          jstring text, jint id) {
+void JNICALL Java_com_quorvane_kvx_SystemTrayMenu_nativeAppendItem(JNIEnv* env, jobject self, jstring text,
+                                                                  jint id) {
     trayMenuAppendItem(env, self, text, id);
 }
 
-void JNICALL
-Java_com_quorvane_kvx_SystemTrayMenu_Append__Ljava_lang_String_2Lcom_quorvane_kvx_SystemTrayMenu_2(JNIEnv* env,
-                                                                                                   jobject self,
-                                                                                                   jstring text,
-                                                                                                   jobject submenu) {
+void JNICALL Java_com_quorvane_kvx_SystemTrayMenu_nativeAppendSubmenu(JNIEnv* env, jobject self, jstring text,
+                                                                     jobject submenu) {
     trayMenuAppendSubmenu(env, self, text, submenu);
 }
 
-void JNICALL Java_com_quorvane_kvx_SystemTrayMenu_AppendSeparator(JNIEnv* env, jobject self) {
+void JNICALL Java_com_quorvane_kvx_SystemTrayMenu_nativeAppendSeparator(JNIEnv* env, jobject self) {
     trayMenuAppendSeparator(env, self);
 }
 
-void JNICALL Java_com_quorvane_kvx_SystemTrayMenu_Popup(JNIEnv* env, jobject self) {
+void JNICALL Java_com_quorvane_kvx_SystemTrayMenu_nativePopup(JNIEnv* env, jobject self) {
     trayMenuPopup(env, self);
 }
 

@@ -5,14 +5,7 @@ package com.quorvane.kvx;
  * each hands its arguments and working directory to the running instance and ends.
  */
 public final class SingleInstance {
-    static {
-        String path = System.getProperty("kvx.app.path");
-        // Windows loads the executable for its exported natives; the Linux launcher registers
-        // them itself (a Linux executable cannot be loaded as a library).
-        if (path != null && java.io.File.separatorChar == '\\') {
-            System.load(path);
-        }
-    }
+    private static final boolean NATIVES = SplashScreen.bindNatives(SingleInstance.class);
 
     /** Receives the starts handed over to this instance. */
     public interface Listener {
@@ -29,7 +22,17 @@ public final class SingleInstance {
 
     /**
      * Sets the listener; starts that arrived before are delivered to it then. {@code null}
-     * removes it: starts wait again (up to 32 of them) until another is set.
+     * removes it: starts wait again (up to 32 of them) until another is set. Outside a kvx
+     * executable, or in one packed without {@code single_instance}, no start is ever handed
+     * over and the listener is never called.
+     *
+     * @param listener receives the later starts; null for none
      */
-    public static native void setListener(Listener listener);
+    public static void setListener(Listener listener) {
+        if (NATIVES) {
+            nativeSetListener(listener);
+        }
+    }
+
+    private static native void nativeSetListener(Listener listener);
 }

@@ -2,17 +2,32 @@ package com.quorvane.kvx;
 
 /**
  * An icon in the taskbar's notification area, with a tooltip and an optional balloon text.
- * The executable is the native library: its icon groups (kvxpack {@code --tray-icon}) are
- * the icons. Mouse notifications reach the {@link SystemTrayCallback} on the tray window's
- * thread. The Linux launcher has no notification area.
+ *
+ * <p>The icon picture is an icon resource of the executable, addressed by its id: pack it with
+ * {@code kvxpack --tray-icon ID=file.ico} and pass the same ID here. A new icon is hidden until
+ * {@link #Show()}. Mouse notifications and menu commands reach the one
+ * {@link SystemTrayCallback} set with {@link #setSystemTrayCallback(SystemTrayCallback)}, on the
+ * launcher's tray thread. The methods may be called from any thread. Icons still shown when the
+ * process ends are removed.
+ *
+ * <p>Per system:
+ * <ul>
+ * <li>Windows: the icon shows in the notification area; balloons need a shell of version 5 or
+ * later.</li>
+ * <li>Linux: there is no tray; every method returns at once without effect (with
+ * {@code KVX_TRACE} set, the launcher says so once) and no callback is ever called.</li>
+ * <li>Outside a kvx executable (for example {@code java -cp app.jar}): the same as Linux,
+ * silently.</li>
+ * </ul>
+ *
+ * <pre>{@code
+ * SystemTray tray = new SystemTray(101, "My application");
+ * tray.Show();
+ * tray.Change(0, "My application", "Ready", "Started", SystemTray.INFOTYPE_INFO);
+ * }</pre>
  */
 public class SystemTray {
-    static {
-        String path = System.getProperty("kvx.app.path");
-        if (path != null) {
-            System.load(path);
-        }
-    }
+    private static final boolean NATIVES = SplashScreen.bindNatives(SystemTray.class);
 
     /** Balloon without an icon. */
     public static final int INFOTYPE_NONE = 0;
@@ -23,94 +38,131 @@ public class SystemTray {
     /** Balloon with the error icon. */
     public static final int INFOTYPE_ERROR = 3;
 
-    /** The mouse moved over the icon. */
+    /** The pointer moved over the icon. */
     public static final int MOUSE_MOVE = 512;
-    /** The left button was released on the icon. */
+    /** The left button was released over the icon. */
     public static final int LEFT_CLICK = 514;
-    /** The icon was double-clicked with the left button. */
+    /** The left button was double-clicked on the icon. */
     public static final int LEFT_DOUBLE_CLICK = 515;
-    /** The right button was released on the icon. */
+    /** The right button was released over the icon: the usual moment for a menu. */
     public static final int RIGHT_CLICK = 517;
-    /** The icon was double-clicked with the right button. */
+    /** The right button was double-clicked on the icon. */
     public static final int RIGHT_DOUBLE_CLICK = 518;
-    /** The middle button was released on the icon. */
+    /** The middle button was released over the icon. */
     public static final int MIDDLE_CLICK = 520;
-    /** The icon was double-clicked with the middle button. */
+    /** The middle button was double-clicked on the icon. */
     public static final int MIDDLE_DOUBLE_CLICK = 521;
 
-    /** Handle of the native icon record; 0 until init has run. */
+    /** Handle of the native icon record; 0 until init has run, and always 0 without a tray. */
     protected int h;
 
     /**
-     * Creates a hidden icon without balloon.
+     * Makes a hidden icon with a tooltip.
      *
-     * @param icon id of an icon group in the executable
-     * @param tip the tooltip, or null for none
+     * @param icon the id of an icon resource of the executable ({@code --tray-icon ID=file.ico})
+     * @param tip the tooltip, at most 63 bytes in the system's code page (longer text is cut);
+     *     null for none
      */
     public SystemTray(int icon, String tip) {
         h = 0;
-        init(icon, tip, null, null, 0);
+        if (NATIVES) {
+            init(icon, tip, null, null, 0);
+        }
     }
 
     /**
-     * Creates a hidden icon whose balloon shows with {@link #Show()}.
+     * Makes a hidden icon with a tooltip and a balloon, which appears when the icon is shown.
      *
-     * @param icon id of an icon group in the executable
-     * @param tip the tooltip, or null for none
-     * @param info the balloon text
-     * @param infoTitle the balloon title
-     * @param infoType one of the {@code INFOTYPE_} constants
+     * @param icon the id of an icon resource of the executable ({@code --tray-icon ID=file.ico})
+     * @param tip the tooltip, at most 63 bytes (longer text is cut); null for none
+     * @param info the balloon text, at most 255 bytes
+     * @param infoTitle the balloon title, at most 63 bytes
+     * @param infoType one of {@link #INFOTYPE_NONE}, {@link #INFOTYPE_INFO},
+     *     {@link #INFOTYPE_WARNING}, {@link #INFOTYPE_ERROR}
      */
     public SystemTray(int icon, String tip, String info, String infoTitle, int infoType) {
         h = 0;
-        init(icon, tip, info, infoTitle, infoType);
+        if (NATIVES) {
+            init(icon, tip, info, infoTitle, infoType);
+        }
     }
 
     /**
-     * Changes a shown icon and its tooltip without showing the balloon again.
+     * Changes the picture and the tooltip of a shown icon; the same as
+     * {@code Change(icon, tip, null, null, -1)}.
      *
-     * @param icon id of an icon group; 0 or less keeps the icon
-     * @param tip the tooltip; null clears it
+     * @param icon the id of an icon resource, or 0 or less to keep the current picture
+     * @param tip the new tooltip; null clears it
      */
     public void Change(int icon, String tip) {
         Change(icon, tip, null, null, -1);
     }
 
     /**
-     * Changes a shown icon; the balloon shows when a text or title is given.
+     * Changes a shown icon: its picture, its tooltip and, with a text, shows a new balloon. A
+     * hidden icon is not changed: a later {@link #Show()} shows the values it was made with.
      *
-     * @param icon id of an icon group; 0 or less keeps the icon
-     * @param tip the tooltip; null clears it
+     * @param icon the id of an icon resource, or 0 or less to keep the current picture
+     * @param tip the new tooltip; null clears it
      * @param info the balloon text; null keeps the previous one
      * @param infoTitle the balloon title; null keeps the previous one
-     * @param infoType one of the {@code INFOTYPE_} constants; another value keeps the previous one
+     * @param infoType the balloon's icon ({@link #INFOTYPE_INFO} and the others), or -1 to keep it
      */
-    public native void Change(int icon, String tip, String info, String infoTitle, int infoType);
-
-    /** Adds the icon to the notification area. */
-    public native void Show();
-
-    /** Removes the icon from the notification area; {@link #Show()} brings it back. */
-    public native void Hide();
+    public void Change(int icon, String tip, String info, String infoTitle, int infoType) {
+        if (NATIVES) {
+            nativeChange(icon, tip, info, infoTitle, infoType);
+        }
+    }
 
     /**
-     * Sets the one receiver of every icon's mouse notifications and every menu's commands.
-     *
-     * @param callback the receiver, or null to drop them
+     * Shows the icon in the notification area; does nothing when it is shown already. A shown
+     * icon keeps this object alive and receives mouse notifications.
      */
-    public static native void setSystemTrayCallback(SystemTrayCallback callback);
+    public void Show() {
+        if (NATIVES) {
+            nativeShow();
+        }
+    }
+
+    /** Removes the icon from the notification area; does nothing when it is hidden already. */
+    public void Hide() {
+        if (NATIVES) {
+            nativeHide();
+        }
+    }
 
     /**
-     * Creates the native icon record; the constructors call it.
+     * Sets the one receiver of every icon's mouse notifications and every menu's commands,
+     * replacing the previous one. Its methods are called on the launcher's tray thread.
      *
-     * @param icon id of an icon group in the executable
+     * @param callback the receiver, or null to stop all deliveries
+     */
+    public static void setSystemTrayCallback(SystemTrayCallback callback) {
+        if (NATIVES) {
+            nativeSetSystemTrayCallback(callback);
+        }
+    }
+
+    /**
+     * Makes the native icon record; called by the constructors.
+     *
+     * @param icon the icon resource id
      * @param tip the tooltip, or null
      * @param info the balloon text, or null
      * @param infoTitle the balloon title, or null
-     * @param infoType one of the {@code INFOTYPE_} constants
+     * @param infoType the balloon's icon
      */
     protected native void init(int icon, String tip, String info, String infoTitle, int infoType);
 
-    /** Removes the icon and frees the native record. */
+    /** Releases the native icon record, removing the icon when it is still shown. */
+    // Without natives (outside a kvx executable) the runtime's finalizer drops the link error.
     protected native void finalize();
+
+    private native void nativeChange(int icon, String tip, String info, String infoTitle, int infoType);
+
+    private native void nativeShow();
+
+    private native void nativeHide();
+
+    private static native void nativeSetSystemTrayCallback(SystemTrayCallback callback);
 }
