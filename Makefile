@@ -10,7 +10,7 @@ PYTHON := /usr/bin/python3
 export CCACHE_BASEDIR := $(CURDIR)
 STAMP := build/.bootstrap-ok
 
-.PHONY: all bootstrap test-runtimes host win32 win64 java demo test unit-host unit-win32 e2e-wine e2e-jvm bench fuzz clean
+.PHONY: all bootstrap test-runtimes launchers host win32 win64 java demo test unit-host unit-win32 e2e-wine e2e-jvm bench fuzz clean
 
 $(STAMP): tools/bootstrap
 	@tools/bootstrap
@@ -25,12 +25,17 @@ test-runtimes: $(STAMP)
 build/%/build.ninja: CMakeLists.txt CMakePresets.json | $(STAMP)
 	cmake --preset $* >/dev/null
 
-# kvxpack carries the runtime classes inside itself: the jar comes first.
-host: build/host/build.ninja build/java/kvx-runtime.jar
+# kvxpack carries the runtime classes and every build's launchers inside itself: the jar and
+# the launchers of all three builds come first, then each build's kvxpack and the rest.
+launchers: build/host/build.ninja build/win32/build.ninja build/win64/build.ninja
+	cmake --build build/host -j $(JOBS) --target kvx
+	cmake --build build/win32 -j $(JOBS) --target kvx kvxc
+	cmake --build build/win64 -j $(JOBS) --target kvx kvxc
+host: launchers build/java/kvx-runtime.jar
 	cmake --build build/host -j $(JOBS)
-win32: build/win32/build.ninja build/java/kvx-runtime.jar
+win32: launchers build/java/kvx-runtime.jar
 	cmake --build build/win32 -j $(JOBS)
-win64: build/win64/build.ninja build/java/kvx-runtime.jar
+win64: launchers build/java/kvx-runtime.jar
 	cmake --build build/win64 -j $(JOBS)
 
 JAVA_SOURCES := $(wildcard src/java/com/quorvane/kvx/*.java)
