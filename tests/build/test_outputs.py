@@ -199,3 +199,7 @@ def test_a_copied_kvxpack_carries_every_launcher(tmp_path):
         assert given.returncode == 0, (built, given.stderr)
         assert (tmp_path / "carried").read_bytes() == (tmp_path / "given").read_bytes(), built
     assert sorted(p.name for p in alone.iterdir()) == ["kvxpack"]
+    # Nor does it need libraries beyond the C library's.
+    header = subprocess.run([tool("objdump"), "-p", str(alone / "kvxpack")], capture_output=True, text=True,
+                            check=True, timeout=60).stdout
+    assert set(re.findall(r"NEEDED\s+(\S+)", header)) <= {"libc.so.6", "libm.so.6", "ld-linux-x86-64.so.2"}, header

@@ -18,7 +18,7 @@ VERSION = ["FileVersion=1.2.3.4", "ProductVersion=5.6 beta", "ProductName=Kvx De
 
 
 def stub_for(arch, console=False):
-    """The launcher kvxpack itself takes: built beside it."""
+    """The launcher kvxpack itself takes: the one it carries, as built."""
     return built_stub(arch, console, builds=kvxpack_path().parent.parent)
 
 

@@ -105,6 +105,7 @@ PackOutcome pack(const PackRequest& request) {
 
     StubImage stub;
     if (request.stubPath.empty()) {
+        // The launchers travel inside kvxpack (no files beside it), so a copied kvxpack packs too.
         const BuiltInStub builtIn = builtInStub(request.arch, request.resources.console);
         MemorySource source(builtIn.bytes, builtIn.size);
         if (!checkStub(source, request.arch, true, error)) return refused(std::string("stub ") + builtIn.name + ": " + error);
@@ -112,14 +113,16 @@ PackOutcome pack(const PackRequest& request) {
             return refused(error);
         }
     } else {
-        File stubFile;
-        std::uint64_t stubFileSize = 0;
-        if (!stubFile.openRead(request.stubPath) || !stubFile.size(stubFileSize)) {
-            return refused("cannot read stub " + request.stubPath + ": " + stubFile.lastError());
-        }
-        FileSource source(stubFile, stubFileSize);
-        if (!checkStub(source, request.arch, request.archGiven, error)) {
-            return refused("stub " + request.stubPath + ": " + error);
+        {
+            File stubFile;
+            std::uint64_t stubFileSize = 0;
+            if (!stubFile.openRead(request.stubPath) || !stubFile.size(stubFileSize)) {
+                return refused("cannot read stub " + request.stubPath + ": " + stubFile.lastError());
+            }
+            FileSource source(stubFile, stubFileSize);
+            if (!checkStub(source, request.arch, request.archGiven, error)) {
+                return refused("stub " + request.stubPath + ": " + error);
+            }
         }
         if (!stub.load(request.stubPath, request.resources, error)) return refused(error);
     }
