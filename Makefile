@@ -14,7 +14,7 @@ STAMP := build/.bootstrap-ok
 MVN := mvn -B -o -Dorg.slf4j.simpleLogger.defaultLogLevel=warn -Dmaven.repo.local=$(CURDIR)/build/m2 -f java/pom.xml
 POMS := java/pom.xml java/kvx-runtime/pom.xml java/kvx-maven-plugin/pom.xml
 
-.PHONY: all bootstrap test-runtimes host win32 win64 java java-tools demo test unit-host unit-win32 e2e-wine e2e-jvm maven-tests bench fuzz clean
+.PHONY: all bootstrap test-runtimes launchers host win32 win64 java java-tools demo test unit-host unit-win32 e2e-wine e2e-jvm maven-tests bench fuzz clean
 
 $(STAMP): tools/bootstrap tools/prepare-maven-repo $(POMS)
 	@tools/bootstrap
@@ -29,12 +29,17 @@ test-runtimes: $(STAMP)
 build/%/build.ninja: CMakeLists.txt CMakePresets.json | $(STAMP)
 	cmake --preset $* >/dev/null
 
-# kvxpack carries the runtime classes inside itself: the jar comes first.
-host: build/host/build.ninja build/java/kvx-runtime.jar
+# kvxpack carries the runtime classes and every build's launchers inside itself: the jar and
+# the launchers of all three builds come first, then each build's kvxpack and the rest.
+launchers: build/host/build.ninja build/win32/build.ninja build/win64/build.ninja
+	cmake --build build/host -j $(JOBS) --target kvx
+	cmake --build build/win32 -j $(JOBS) --target kvx kvxc
+	cmake --build build/win64 -j $(JOBS) --target kvx kvxc
+host: launchers build/java/kvx-runtime.jar
 	cmake --build build/host -j $(JOBS)
-win32: build/win32/build.ninja build/java/kvx-runtime.jar
+win32: launchers build/java/kvx-runtime.jar
 	cmake --build build/win32 -j $(JOBS)
-win64: build/win64/build.ninja build/java/kvx-runtime.jar
+win64: launchers build/java/kvx-runtime.jar
 	cmake --build build/win64 -j $(JOBS)
 
 JAVA_SOURCES := $(wildcard java/kvx-runtime/src/main/java/com/quorvane/kvx/*.java)
@@ -56,7 +61,7 @@ java: build/java/kvx-runtime.jar build/java/kvx-maven-plugin.jar
 all: host win32 win64 java
 
 # The demo needs what ships only (the launchers, kvxpack, the API jar): no tests or benchmarks.
-demo: build/host/build.ninja build/win32/build.ninja build/win64/build.ninja build/java/kvx-runtime.jar
+demo: launchers build/java/kvx-runtime.jar
 	cmake --build build/host -j $(JOBS) --target product
 	cmake --build build/win32 -j $(JOBS) --target product
 	cmake --build build/win64 -j $(JOBS) --target product

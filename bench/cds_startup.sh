@@ -108,6 +108,13 @@ print(f"{name}: CPU time ratios: vs java -cp {c['kvx']/c['java']:.3f}, vs hand-t
       f"vs hand-tuned with the archive check {c['kvx']/c['checked']:.3f}")
 first = statistics.median(firsts)
 print(f"{name}: first start (writes the archive) {first*1000:.0f} ms = {first/w['java']:.2f}x java -cp")
+def result(what, figure, target, verdict):
+    print(f"bench-result: {what} | {figure} | {target} | {verdict}")
+r = w['kvx'] / w['java']
+result(f"cds auto later start vs java -cp, Clojure, {name}", f"{r:.3f}x", f"<= {goal}x", "pass" if r <= goal else "fail")
+r = w['kvx'] / w['hand']
+result(f"cds auto vs hand-tuned archive, Clojure, {name}", f"{r:.3f}x", "<= 1.02x", "pass" if r <= 1.02 else "fail")
+result(f"cds auto first start (writes the archive), {name}", f"{first/w['java']:.2f}x java -cp", "-", "info")
 PY
 }
 

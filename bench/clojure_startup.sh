@@ -67,4 +67,6 @@ c = {k: statistics.median(v) for k, v in cpus.items()}
 print(f"clojure packed (JDK 17, host launcher): kvx {w['kvx']*1000:.0f} ms, java -cp {w['java']*1000:.0f} ms "
       f"(medians of {runs}, taking turns); ratio {w['kvx']/w['java']:.3f} (goal <= 1.15), "
       f"CPU time ratio {c['kvx']/c['java']:.3f}")
+r = w['kvx'] / w['java']
+print(f"bench-result: Clojure start, kvx vs java -cp (JDK 17) | {r:.3f}x | <= 1.15x | {'pass' if r <= 1.15 else 'fail'}")
 PY

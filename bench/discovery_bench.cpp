@@ -82,5 +82,7 @@ int main() {
     std::printf("discovery with jvmdll only: median %.3f ms; over %d installed runtimes and a bundled one: "
                 "median %.3f ms; difference %.3f ms (goal < 2 ms)\n",
                 configured, RUNTIMES, searched, searched - configured);
+    std::printf("bench-result: runtime search over %d runtimes, cost over jvmdll | %.3f ms | < 2 ms | %s\n", RUNTIMES,
+                searched - configured, searched - configured < 2.0 ? "pass" : "fail");
     return 0;
 }

@@ -34,4 +34,7 @@ runs = json.load(open(sys.argv[1]))["results"]
 kvx, java, modern = runs[0]["median"], runs[1]["median"], runs[2]["median"]
 print(f"kvx launcher median {kvx*1000:.1f} ms, java -cp median {java*1000:.1f} ms, ratio {kvx/java:.3f} (goal <= 1.02)")
 print(f"kvx launcher, default order (bundled runtime) median {modern*1000:.1f} ms, ratio {modern/java:.3f} (goal <= 1.02)")
+for what, ratio in (("jvmdll", kvx / java), ("default order, bundled runtime", modern / java)):
+    verdict = "pass" if ratio <= 1.02 else "fail"
+    print(f"bench-result: launcher start vs java -cp, {what} (JDK 17) | {ratio:.3f}x | <= 1.02x | {verdict}")
 PY

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # kvxpack on a 256 MiB archive, and merging two 128 MiB archives: wall time against `cp` of
 # the same number of bytes (median of several runs) and peak memory (maximum resident set).
-# Goals: within 1.3x of cp, under 64 MiB.
+# Goals: within 1.3x of cp, under 64 MiB (one bench-result line each, for tools/run-bench).
 #   bench/kvxpack_bench.sh [RUNS]      (KVXPACK=path/to/kvxpack to measure another build)
 # KVX_BENCH_QUICK=1: one run over archives of a few hundred KiB, goals printed but not held,
 # to show that the benchmark works.
@@ -71,13 +71,17 @@ measure() {  # name, file cp copies, kvxpack arguments...
   echo "  kvxpack  $(awk -v t="$pack_us" 'BEGIN { printf "%8.1f ms", t / 1000 }')   max RSS ${pack_kib} KiB"
   echo "  time ratio kvxpack/cp = $ratio (goal <= 1.30)"
   echo "  peak memory = $(( pack_kib / 1024 )) MiB (goal < 64 MiB)"
-  awk -v r="$ratio" 'BEGIN { exit !(r <= 1.3) }' || { echo "  GOAL MISSED: time"; status=1; }
-  [ "$pack_kib" -lt $(( 64 * 1024 )) ] || { echo "  GOAL MISSED: memory"; status=1; }
-  # Too small to measure: only a failure to run counts.
-  [ -z "$quick" ] || status=0
+  local time_verdict=pass memory_verdict=pass
+  awk -v r="$ratio" 'BEGIN { exit !(r <= 1.3) }' || { echo "  GOAL MISSED: time"; time_verdict=fail; }
+  [ "$pack_kib" -lt $(( 64 * 1024 )) ] || { echo "  GOAL MISSED: memory"; memory_verdict=fail; }
+  local size_mib=$(( $(stat -c %s "$copy_of") >> 20 ))
+  echo "bench-result: kvxpack time vs cp, $name of $size_mib MiB | ${ratio}x | <= 1.30x | $time_verdict"
+  echo "bench-result: kvxpack peak memory, $name of $size_mib MiB | $(( pack_kib / 1024 )) MiB | < 64 MiB | $memory_verdict"
+  [ "$time_verdict$memory_verdict" = passpass ] || status=1
 }
 
 measure "one archive" "$work/app.jar" --jar "$work/app.jar"
 measure "two archives merged" "$work/both.bin" --jar "$work/one.jar" --jar "$work/two.jar"
 if [ -n "$quick" ]; then echo "  (a quick run: too small to hold the goals)"; elif [ $status -eq 0 ]; then echo "  goals met"; fi
-exit $status
+# Missed goals are results (tools/run-bench judges them); only a failure to run fails here.
+exit 0

@@ -18,11 +18,13 @@ status=0
 echo "stub sizes (goal <= 131072 bytes each):"
 for stub in win32/kvx.exe win32/kvxc.exe win64/kvx.exe win64/kvxc.exe; do
   path=$root/build/$stub
-  [ -f "$path" ] || { echo "  $stub is not built"; status=1; continue; }
+  [ -f "$path" ] || { echo "kvxpack_resources_bench: $stub is not built" >&2; exit 1; }
   size=$(stat -c %s "$path")
   mark=""
-  [ "$size" -le 131072 ] || { mark="  GOAL MISSED"; status=1; }
+  verdict=pass
+  [ "$size" -le 131072 ] || { mark="  GOAL MISSED"; status=1; verdict=fail; }
   printf '  %-16s %7d bytes (%d KiB)%s\n' "$stub" "$size" $(( (size + 1023) / 1024 )) "$mark"
+  echo "bench-result: launcher size, $stub | $size bytes | <= 131072 bytes | $verdict"
 done
 stub=$root/build/win64/kvx.exe
 [ -f "$stub" ] || { echo "kvxpack_resources_bench: $stub is not built" >&2; exit 1; }
@@ -65,9 +67,12 @@ echo "  cp       $(awk -v t="$cp_us" 'BEGIN { printf "%8.1f ms", t / 1000 }')"
 echo "  kvxpack  $(awk -v t="$pack_us" 'BEGIN { printf "%8.1f ms", t / 1000 }')   max RSS ${pack_kib} KiB"
 echo "  time ratio kvxpack/cp = $ratio (goal <= 1.30)"
 echo "  peak memory = $(( pack_kib / 1024 )) MiB (goal < 64 MiB)"
-awk -v r="$ratio" 'BEGIN { exit !(r <= 1.3) }' || { echo "  GOAL MISSED: time"; status=1; }
-[ "$pack_kib" -lt $(( 64 * 1024 )) ] || { echo "  GOAL MISSED: memory"; status=1; }
-# Too small to measure: only a failure to run counts.
-[ -z "$quick" ] || status=0
+time_verdict=pass memory_verdict=pass
+awk -v r="$ratio" 'BEGIN { exit !(r <= 1.3) }' || { echo "  GOAL MISSED: time"; status=1; time_verdict=fail; }
+[ "$pack_kib" -lt $(( 64 * 1024 )) ] || { echo "  GOAL MISSED: memory"; status=1; memory_verdict=fail; }
+size_mib=$(( $(stat -c %s "$work/app.jar") >> 20 ))
+echo "bench-result: kvxpack time vs cp, icon + splash + version, $size_mib MiB | ${ratio}x | <= 1.30x | $time_verdict"
+echo "bench-result: kvxpack peak memory, icon + splash + version, $size_mib MiB | $(( pack_kib / 1024 )) MiB | < 64 MiB | $memory_verdict"
 if [ -n "$quick" ]; then echo "  (a quick run: too small to hold the goals)"; elif [ $status -eq 0 ]; then echo "  goals met"; fi
-exit $status
+# Missed goals are results (tools/run-bench judges them); only a failure to run fails here.
+exit 0

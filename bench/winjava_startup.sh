@@ -60,6 +60,7 @@ e = os.environ
 work, root, runs = e["BENCH_WORK"], e["BENCH_ROOT"], int(e["BENCH_RUNS"])
 quick = bool(e.get("KVX_BENCH_QUICK"))
 app = os.path.join(work, "app")
+wine = (subprocess.run(["wine", "--version"], capture_output=True, text=True).stdout.split() or ["?"])[0].replace("wine-", "")
 
 def win(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
@@ -138,6 +139,13 @@ for name, goal in (("jdk25", 0.75),) if quick else (("jdk21", 0.85), ("jdk25", 0
     print("%s clojure: kvx / java -cp %.3f (goal <= 1.02); cds auto later starts / java -cp %.3f (goal <= %.2f)"
           % (name, w["kvx"] / w["java"], w["cds"] / w["java"], goal))
     print("%s clojure: first start with cds auto %.0f ms = %.2fx java -cp" % (name, first * 1000, first / w["java"]))
+    def result(what, ratio, goal):
+        verdict = "info" if goal is None else ("pass" if ratio <= goal else "fail")
+        target = "-" if goal is None else "<= %.2fx" % goal
+        print("bench-result: %s, %s | %.3fx | %s | %s | Wine %s" % (what, name, ratio, target, verdict, wine))
+    result("Windows Java start, kvx vs java -cp, Clojure", w["kvx"] / w["java"], 1.02)
+    result("Windows Java start, cds auto later start vs java -cp, Clojure", w["cds"] / w["java"], goal)
+    result("Windows Java start, cds auto first start vs java -cp, Clojure", first / w["java"], None)
 
     # The time until main on a first start: the probe prints its clock when main is called.
     probe = {
@@ -161,4 +169,5 @@ for name, goal in (("jdk25", 0.75),) if quick else (("jdk21", 0.85), ("jdk25", 0
           "(goal <= 1.10); whole start %.0f ms vs %.0f ms = %.2fx"
           % (name, m["cds"] * 1000, m["java"] * 1000, m["cds"] / m["java"], h["cds"] * 1000, h["java"] * 1000,
              h["cds"] / h["java"]))
+    result("Windows Java, time to main on a first start with cds auto vs java -cp", m["cds"] / m["java"], 1.10)
 PY

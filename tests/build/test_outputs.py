@@ -2,6 +2,8 @@
 and the Java API classes as the natives expect them."""
 import os
 import re
+import shutil
+import struct
 import subprocess
 import sys
 import zipfile
@@ -150,3 +152,58 @@ def test_launcher_exports_every_tray_and_menu_native(arch, objdump):
     for name, count in TRAY_NATIVES.items():
         exported = f"_{name}@{count}" if arch == "win32" else name
         assert exported in names, f"{exported} is not exported by {arch}/kvx.exe"
+
+
+def elf_section_names(path):
+    """The section names of a 64-bit little-endian ELF file, read from its section headers."""
+    with open(path, "rb") as f:
+        data = f.read()
+    shoff, = struct.unpack_from("<Q", data, 0x28)
+    shentsize, shnum, shstrndx = struct.unpack_from("<HHH", data, 0x3A)
+    strings_at, = struct.unpack_from("<Q", data, shoff + shstrndx * shentsize + 0x18)
+    names = []
+    for i in range(shnum):
+        name_at, = struct.unpack_from("<I", data, shoff + i * shentsize)
+        start = strings_at + name_at
+        names.append(data[start:data.index(b"\0", start)].decode())
+    return names
+
+
+def test_linux_launcher_is_a_stripped_release_build_with_its_symbols_beside_it():
+    path = os.path.join(ROOT, "build", "host", "kvx")
+    sections = elf_section_names(path)
+    assert not [s for s in sections if s.startswith(".debug") or s == ".symtab"], sections
+    with open(path, "rb") as f:
+        data = f.read()
+    # The shipped launcher: the plain core, not the sanitized one the unit tests link.
+    assert b"__asan_init" not in data and b"__ubsan_handle" not in data
+    debug = os.path.join(ROOT, "build", "host", "kvx.debug")
+    assert ".debug_info" in elf_section_names(debug) and ".symtab" in elf_section_names(debug)
+
+
+STUBS = [("host", [], "host/kvx"), ("x86", [], "win32/kvx.exe"), ("x86", ["--console"], "win32/kvxc.exe"),
+         ("x64", [], "win64/kvx.exe"), ("x64", ["--console"], "win64/kvxc.exe")]
+
+
+def test_a_copied_kvxpack_carries_every_launcher(tmp_path):
+    """kvxpack copied alone into an empty folder packs for every target, and the launcher it
+    carries is the one built: equal bytes to packing with that file as --stub."""
+    alone = tmp_path / "alone"
+    alone.mkdir()
+    shutil.copy2(os.path.join(ROOT, "build", "host", "kvxpack"), alone / "kvxpack")
+    with zipfile.ZipFile(tmp_path / "app.jar", "w") as archive:
+        archive.writestr("app/Main.class", b"\xca\xfe\xba\xbe")
+    for arch, extra, built in STUBS:
+        base = ["--jar", str(tmp_path / "app.jar"), "--main", "app.Main", *extra]
+        carried = subprocess.run([str(alone / "kvxpack"), "--arch", arch, *base, "-o", str(tmp_path / "carried")],
+                                 capture_output=True, timeout=60)
+        assert carried.returncode == 0, (arch, extra, carried.stderr)
+        given = subprocess.run([str(alone / "kvxpack"), "--stub", os.path.join(ROOT, "build", built), *base,
+                                "-o", str(tmp_path / "given")], capture_output=True, timeout=60)
+        assert given.returncode == 0, (built, given.stderr)
+        assert (tmp_path / "carried").read_bytes() == (tmp_path / "given").read_bytes(), built
+    assert sorted(p.name for p in alone.iterdir()) == ["kvxpack"]
+    # Nor does it need libraries beyond the C library's.
+    header = subprocess.run([tool("objdump"), "-p", str(alone / "kvxpack")], capture_output=True, text=True,
+                            check=True, timeout=60).stdout
+    assert set(re.findall(r"NEEDED\s+(\S+)", header)) <= {"libc.so.6", "libm.so.6", "ld-linux-x86-64.so.2"}, header

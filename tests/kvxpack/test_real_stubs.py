@@ -1,4 +1,4 @@
-"""kvxpack takes the launcher built beside it when --stub is not given."""
+"""kvxpack takes a launcher it carries when --stub is not given."""
 import struct
 import zipfile
 
@@ -8,7 +8,7 @@ from conftest import kvxpack_path, launcher_text, read_archive
 from kvx_support import built_stub
 
 
-# kvxpack lives in build/<preset>/ and takes the stubs built beside it. Without --arch: the
+# kvxpack carries the launchers of build/<preset>/ as they were built. Without --arch: the
 # 64-bit Windows launcher.
 @pytest.mark.parametrize("arch", [None, "host", "x86", "x64"], ids=lambda a: a or "default")
 def test_built_stub_is_taken_by_arch(arch, run, hello_jar, tmp_path):

@@ -18,7 +18,7 @@ VERSION = ["FileVersion=1.2.3.4", "ProductVersion=5.6 beta", "ProductName=Kvx De
 
 
 def stub_for(arch, console=False):
-    """The launcher kvxpack itself takes: built beside it."""
+    """The launcher kvxpack itself takes: the one it carries, as built."""
     return built_stub(arch, console, builds=kvxpack_path().parent.parent)
 
 
@@ -180,8 +180,9 @@ def test_inspect_reads_the_main_class_as_the_launcher_does(run, stub, jar, tmp_p
 
 @pytest.mark.parametrize("version, numbers, strings", [
     ("ProductVersion=3.1", (0, 0, 0x00030001, 0), {"ProductVersion": "3.1"}),
-    # Without ProductVersion the product version is the file version; only the given string is written.
-    ("FileVersion=2.7.1 rc", (0x00020007, 0x00010000, 0x00020007, 0x00010000), {"FileVersion": "2.7.1 rc"}),
+    # Without ProductVersion the product version, number and string, is the file version.
+    ("FileVersion=2.7.1 rc", (0x00020007, 0x00010000, 0x00020007, 0x00010000),
+     {"FileVersion": "2.7.1 rc", "ProductVersion": "2.7.1 rc"}),
 ])
 def test_console_variant_and_version_numbers(run, inputs, version, numbers, strings):
     out = inputs / "cli.exe"

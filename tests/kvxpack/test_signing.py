@@ -1,6 +1,8 @@
 """Authenticode signing of packed executables with osslsigncode: verification passes, the
 launcher reads the same configuration whatever the file length, the JDK still runs classes from
 the signed file, and a signed file can be signed again."""
+import struct
+
 import pytest
 
 from conftest import kvxpack_path, launcher_text, run_java
@@ -54,6 +56,16 @@ def test_signed_executable_still_runs_with_the_jdk_and_signs_again(arch, run, he
     verify(certificate, again)
     assert readable_text(again.read_bytes()) == readable_text(out.read_bytes())
     assert run_java(again, "c").returncode == 0
-    # Inspect reads the signed file like the launcher does.
+    # Inspect reads the signed file like the launcher does, and reports the signature the
+    # security directory points at.
     report = inspect_exe(kvxpack_path(), again)
     assert "| mainclass hello.Main" in report.lines and report.main_class == "hello.Main", report.text
+    data = again.read_bytes()
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    directories = pe + 24 + (96 if arch == "x86" else 112)
+    offset, size = struct.unpack_from("<II", data, directories + 4 * 8)
+    length, revision, kind = struct.unpack_from("<IHH", data, offset)
+    assert offset and size >= length > 8 and offset + size <= len(data) and (revision, kind) == (0x200, 2)
+    assert f"signature: Authenticode, {length} bytes (PKCS #7 signed data)" in report.lines, report.text
+    assert f"security directory: offset {offset}, size {size}" in report.lines, report.text
+    assert "signature: none" in inspect_exe(kvxpack_path(), out).lines

@@ -1,5 +1,7 @@
-"""The Windows build of kvxpack, run under Wine, writes the same bytes as the host build."""
+"""The Windows build of kvxpack, run under Wine, writes the same bytes as the host build, and
+carries every launcher in its one file."""
 import os
+import shutil
 import signal
 import subprocess
 import time
@@ -136,3 +138,21 @@ def test_windows_build_writes_the_same_resources(run, tmp_path):
     assert inspected.returncode == 0, inspected.stderr
     assert inspected.stdout.replace(b"\r\n", b"\n").replace(b"win.exe", b"host.exe") == \
         run("--inspect", "host.exe", cwd=tmp_path).stdout
+
+
+@pytest.mark.parametrize("arch, extra, built", [("host", [], "host/kvx"), ("x86", ["--console"], "win32/kvxc.exe")])
+def test_a_copied_windows_kvxpack_carries_the_launchers(run, arch, extra, built, tmp_path):
+    """kvxpack.exe copied alone into a folder packs for Linux and for another Windows target
+    with the launchers it carries: the same bytes as the host build given the built file."""
+    exe = Path(os.environ.get("KVXPACK_WIN64", ROOT / "build/win64/kvxpack.exe")).resolve()
+    assert exe.is_file(), f"{exe} is not built"
+    shutil.copy2(exe, tmp_path / "kvxpack.exe")
+    make_zip(tmp_path / "app.jar")
+    args = ["--jar", "app.jar", "--main", "app.Main", *extra]
+    windows = subprocess.run([str(ROOT / "tools/wine-run"), "--timeout", "120", str(tmp_path / "kvxpack.exe"),
+                              "--arch", arch, *args, "-o", "win.out"], cwd=tmp_path, capture_output=True, timeout=200)
+    assert windows.returncode == 0, windows.stderr
+    host = run("--stub", kvxpack_path().parent.parent / built, *args, "-o", "host.out", cwd=tmp_path,
+               default_order=True)
+    assert host.returncode == 0, host.stderr
+    assert (tmp_path / "win.out").read_bytes() == (tmp_path / "host.out").read_bytes()

@@ -24,6 +24,7 @@ constexpr std::uint64_t DIRECTORY_LIMIT = 256u << 20;
 constexpr std::uint32_t END_SIGNATURE_VALUE = 0x06054B50;
 constexpr std::uint32_t CENTRAL_SIGNATURE_VALUE = 0x02014B50;
 constexpr std::string_view RUNTIME_PREFIX = "com/quorvane/kvx/";
+constexpr std::uint16_t WIN_CERT_TYPE_PKCS_SIGNED_DATA = 2;
 
 std::string nameText(const ResourceName& name) {
     return name.isText() ? utf16ToUtf8(name.text) : std::to_string(name.id);
@@ -172,6 +173,41 @@ void describeArchive(File& file, std::uint64_t size, std::uint64_t textLength, s
                           : "runtime classes: absent\n";
 }
 
+// The certificate table that Authenticode signing appends, found by the security directory:
+// its WIN_CERTIFICATE entries (length, revision, type, then the data; each 8-byte aligned).
+void describeSignature(File& file, std::uint64_t size, std::uint32_t offset, std::uint32_t length, std::string& out) {
+    if (offset == 0 && length == 0) {
+        out += "signature: none\n";
+        return;
+    }
+    const std::string directory =
+        "security directory: offset " + std::to_string(offset) + ", size " + std::to_string(length) + "\n";
+    if (offset == 0 || length < 8 || std::uint64_t(offset) + length > size) {
+        out += "signature: malformed (the security directory lies outside the file)\n" + directory;
+        return;
+    }
+    std::string entries;
+    for (std::uint32_t at = 0; at + 8 <= length;) {
+        unsigned char header[8];
+        if (!file.readAt(std::uint64_t(offset) + at, header, sizeof header)) {
+            entries += entries.empty() ? "unreadable" : "; unreadable";
+            break;
+        }
+        const std::uint32_t entryLength = le32(header);
+        if (entryLength < 8 || entryLength > length - at) {
+            entries += entries.empty() ? "malformed" : "; malformed";
+            break;
+        }
+        if (!entries.empty()) entries += "; ";
+        entries += le16(header + 6) == WIN_CERT_TYPE_PKCS_SIGNED_DATA
+                       ? "Authenticode, " + std::to_string(entryLength) + " bytes (PKCS #7 signed data)"
+                       : "certificate of type " + std::to_string(le16(header + 6)) + ", " +
+                             std::to_string(entryLength) + " bytes";
+        at += (entryLength + 7) & ~7u;
+    }
+    out += "signature: " + (entries.empty() ? std::string("malformed") : entries) + "\n" + directory;
+}
+
 // Control characters written out (a tab reads as part of the class name at a launch, and
 // should show).
 std::string visible(const char* text) {
@@ -229,6 +265,8 @@ bool inspectExecutable(const std::string& path, std::string& report, std::string
     }
     ResourceTree tree;
     bool pe = false;
+    std::uint32_t certificatesAt = 0;
+    std::uint32_t certificatesSize = 0;
     if (magic[0] == 0x7F && magic[1] == 'E' && magic[2] == 'L' && magic[3] == 'F') {
         report += "launcher: host (Linux ELF)\n";
     } else {
@@ -238,6 +276,7 @@ bool inspectExecutable(const std::string& path, std::string& report, std::string
             return false;
         }
         pe = true;
+        image.certificateTable(certificatesAt, certificatesSize);
         report += std::string("launcher: ") + (image.machine() == PeMachine::X86 ? "x86" : "x64") +
                   (image.consoleSubsystem() ? ", console" : ", GUI") + "\n";
     }
@@ -266,7 +305,10 @@ bool inspectExecutable(const std::string& path, std::string& report, std::string
     report += "main class: " + (mainClass.isEmpty() ? std::string("(none)") : visible(mainClass.c_str())) + "\n";
     describeKeptJars(text, report);
     describeArchive(file, size, embeddedLength, report);
-    if (pe) describeResources(tree, report);
+    if (pe) {
+        describeSignature(file, size, certificatesAt, certificatesSize, report);
+        describeResources(tree, report);
+    }
     return true;
 }
 

@@ -15,6 +15,7 @@
 #include "config/ConfigText.h"
 #include "ico/SplashPicture.h"
 #include "pack/ArchiveMerge.h"
+#include "pack/BuiltInStubs.h"
 #include "pack/CommentPlacement.h"
 #include "pack/RuntimeClasses.h"
 #include "pack/StubCheck.h"
@@ -168,37 +169,34 @@ bool resolveOutput(const std::string& outPath, std::string& target, std::string&
 
 }  // namespace
 
-std::string builtStubPath(StubArch arch, bool console) {
-    const kvx::AppString self = kvx::platform::modulePath();
-    if (self.isEmpty()) return std::string();
-    const char* relative = arch == StubArch::X86   ? (console ? "../win32/kvxc.exe" : "../win32/kvx.exe")
-                           : arch == StubArch::X64 ? (console ? "../win64/kvxc.exe" : "../win64/kvx.exe")
-                                                   : "../host/kvx";
-    return kvx::platform::directoryOf(self.c_str()) + relative;
-}
-
 PackOutcome pack(const PackRequest& request) {
     std::string error;
     std::string target;
     if (!resolveOutput(request.outPath, target, error)) return refused(error);
 
-    const bool builtStub = request.stubPath.empty();
-    const std::string stubPath =
-        builtStub ? builtStubPath(request.arch, request.resources.console) : request.stubPath;
-    if (stubPath.empty()) return refused("cannot tell where kvxpack runs from; give --stub");
-    {
-        File stubFile;
-        std::uint64_t stubFileSize = 0;
-        if (!stubFile.openRead(stubPath) || !stubFile.size(stubFileSize)) {
-            return refused("cannot read stub " + stubPath + ": " + stubFile.lastError());
-        }
-        FileSource source(stubFile, stubFileSize);
-        if (!checkStub(source, request.arch, request.archGiven || builtStub, error)) {
-            return refused("stub " + stubPath + ": " + error);
-        }
-    }
     StubImage stub;
-    if (!stub.load(stubPath, request.resources, error)) return refused(error);
+    if (request.stubPath.empty()) {
+        // The launchers travel inside kvxpack (no files beside it), so a copied kvxpack packs too.
+        const BuiltInStub builtIn = builtInStub(request.arch, request.resources.console);
+        MemorySource source(builtIn.bytes, builtIn.size);
+        if (!checkStub(source, request.arch, true, error)) return refused(std::string("stub ") + builtIn.name + ": " + error);
+        if (!stub.load(Bytes(builtIn.bytes, builtIn.bytes + builtIn.size), builtIn.name, request.resources, error)) {
+            return refused(error);
+        }
+    } else {
+        {
+            File stubFile;
+            std::uint64_t stubFileSize = 0;
+            if (!stubFile.openRead(request.stubPath) || !stubFile.size(stubFileSize)) {
+                return refused("cannot read stub " + request.stubPath + ": " + stubFile.lastError());
+            }
+            FileSource source(stubFile, stubFileSize);
+            if (!checkStub(source, request.arch, request.archGiven, error)) {
+                return refused("stub " + request.stubPath + ": " + error);
+            }
+        }
+        if (!stub.load(request.stubPath, request.resources, error)) return refused(error);
+    }
     const std::uint64_t stubSize = stub.bytes().size();
 
     // Kept jars stay out of the merge: the first jar (the application's own classes, its

@@ -19,8 +19,4 @@ struct PackOutcome {
 // written beside OUT and moved into place only when complete.
 PackOutcome pack(const PackRequest& request);
 
-// The launcher built beside this kvxpack for `arch` (its console variant with `console`), or empty text when kvxpack cannot tell
-// where it runs from.
-std::string builtStubPath(StubArch arch, bool console = false);
-
 }  // namespace kvxpack

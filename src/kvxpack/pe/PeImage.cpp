@@ -115,6 +115,12 @@ std::uint32_t PeImage::dataDirectoryRva(unsigned index) const {
     return index < directoryCount_ ? le32(bytes_.data() + directoriesAt_ + index * 8) : 0;
 }
 
+void PeImage::certificateTable(std::uint32_t& offset, std::uint32_t& size) const {
+    // This one directory holds a file offset, not an address.
+    offset = dataDirectoryRva(DIRECTORY_SECURITY);
+    size = DIRECTORY_SECURITY < directoryCount_ ? le32(bytes_.data() + directoriesAt_ + DIRECTORY_SECURITY * 8 + 4) : 0;
+}
+
 void PeImage::setDataDirectory(unsigned index, std::uint32_t rva, std::uint32_t size) {
     put32(bytes_.data() + directoriesAt_ + index * 8, rva);
     put32(bytes_.data() + directoriesAt_ + index * 8 + 4, size);

@@ -42,6 +42,10 @@ public:
     // relocations, which are moved up; the headers' sizes and directory entries follow.
     [[nodiscard]] bool writeResources(const ResourceTree& tree, std::string& error);
 
+    // The security directory: the file offset and size of the certificate table that
+    // Authenticode signing appends (both 0 in an unsigned image).
+    void certificateTable(std::uint32_t& offset, std::uint32_t& size) const;
+
     // A fixed header time stamp, so that equal inputs give equal files.
     void clearTimeStamp();
     // File offset of the checksum field in the optional header.

@@ -229,10 +229,13 @@ bool versionResource(const std::vector<VersionEntry>& entries, Bytes& resource, 
     append32(fixed, 0);  // date, kept 0 so that equal inputs give equal files
     append32(fixed, 0);
 
+    // Explorer's "Product version" shows the string: without its own, it is the file's.
+    std::vector<VersionEntry> filled = entries;
+    if (file != entries.end() && product == entries.end()) filled.push_back({"ProductVersion", file->value});
     std::vector<Bytes> strings;
     for (const char* key : KEYS) {
-        const auto entry = findKey(entries, key);
-        if (entry == entries.end()) continue;
+        const auto entry = findKey(filled, key);
+        if (entry == filled.end()) continue;
         std::u16string value;
         if (!utf8ToUtf16(entry->value, value)) {
             error = std::string("--version ") + key + ": the value is not UTF-8 text";

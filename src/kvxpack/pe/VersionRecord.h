@@ -26,7 +26,8 @@ const char* versionKeyList();
 [[nodiscard]] bool parseVersionNumbers(std::string_view text, std::array<std::uint16_t, 4>& numbers, std::string& error);
 
 // The resource for `entries` (known keys, each at most once). The numeric file version comes
-// from FileVersion, the product version from ProductVersion, else from FileVersion.
+// from FileVersion, the product version (number and string) from ProductVersion, else from
+// FileVersion.
 [[nodiscard]] bool versionResource(const std::vector<VersionEntry>& entries, Bytes& resource, std::string& error);
 
 // Reads a version resource back: its numeric file version and its strings (UTF-8).

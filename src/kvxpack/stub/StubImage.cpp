@@ -144,6 +144,10 @@ bool StubImage::load(const std::string& path, const ResourceOptions& options, st
         error = "stub: " + error;
         return false;
     }
+    return load(std::move(file), path, options, error);
+}
+
+bool StubImage::load(Bytes file, const std::string& path, const ResourceOptions& options, std::string& error) {
     const std::string_view head(reinterpret_cast<const char*>(file.data()), file.size() < 4 ? file.size() : 4);
     if (head == "\x7f" "ELF") {
         // The Linux launcher takes the splash from its archive (an entry kvxpack adds).

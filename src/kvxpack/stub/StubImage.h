@@ -16,6 +16,8 @@ public:
     // Reads the stub at `path` and applies `options`. Every failure is bad input (a message
     // naming the file and the problem); nothing has been written yet.
     [[nodiscard]] bool load(const std::string& path, const ResourceOptions& options, std::string& error);
+    // The same for a stub's bytes already in memory; `name` stands for the file in messages.
+    [[nodiscard]] bool load(Bytes file, const std::string& name, const ResourceOptions& options, std::string& error);
 
     const Bytes& bytes() const { return bytes_; }
     // A Windows launcher: the file's checksum is written by seal().

@@ -154,10 +154,13 @@ TEST(VersionRecordTest, RecordReadsBackWithItsStringsAndNumbers) {
     std::vector<VersionEntry> entries;
     ASSERT_TRUE(readVersionResource(record, numbers, entries));
     EXPECT_EQ(numbers, (std::array<std::uint16_t, 4>{3, 1, 4, 0}));
-    ASSERT_EQ(entries.size(), 2u);
-    // The string table lists the keys in their fixed order, not the command line's.
+    ASSERT_EQ(entries.size(), 3u);
+    // The string table lists the keys in their fixed order, not the command line's; without a
+    // ProductVersion of its own, the product version's string is the file version's.
     EXPECT_EQ(entries[0].key, "FileVersion");
-    EXPECT_EQ(entries[1].value, "K\xC3\xA9 \xF0\x9F\x98\x80");
+    EXPECT_EQ(entries[1].key, "ProductVersion");
+    EXPECT_EQ(entries[1].value, "3.1.4");
+    EXPECT_EQ(entries[2].value, "K\xC3\xA9 \xF0\x9F\x98\x80");
     EXPECT_FALSE(versionResource({{"ProductName", "\xC0\xAF"}}, record, error));  // overlong '/'
 }
 
