@@ -109,8 +109,8 @@ void trace(const char* format, ...) {
     va_start(args, format);
     line.formatV(format, args);
     va_end(args);
+    line.appendChar('\n');
     std::fputs(line.c_str(), out.file);
-    std::fputc('\n', out.file);
     std::fflush(out.file);
 }
 

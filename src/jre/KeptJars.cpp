@@ -30,6 +30,19 @@ void collectValue(void* pool, const char* value) { static_cast<StringPool*>(pool
 
 bool isHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); }
 
+// Decimal digits up to the next space, without overflow; null for anything else. (Our own
+// parser: the C library's strtoull would link in the locale-aware parser and its tables.)
+const char* parseCount(const char* text, uint64_t& value) {
+    value = 0;
+    const char* p = text;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        const uint64_t digit = static_cast<uint64_t>(*p - '0');
+        if (value > (~0ULL - digit) / 10) return nullptr;
+        value = value * 10 + digit;
+    }
+    return p != text && *p == ' ' ? p : nullptr;
+}
+
 // "<sha256> <size> <offset> <name>"; false for anything else.
 bool parseKeptJar(const char* value, KeptJar& jar) {
     for (int32_t i = 0; i < HASH_DIGITS; ++i) {
@@ -37,11 +50,9 @@ bool parseKeptJar(const char* value, KeptJar& jar) {
     }
     if (value[HASH_DIGITS] != ' ') return false;
     jar.hash = AppString(value, HASH_DIGITS);
-    char* end = nullptr;
-    jar.size = std::strtoull(value + HASH_DIGITS + 1, &end, 10);
-    if (*end != ' ') return false;
-    jar.offset = std::strtoull(end + 1, &end, 10);
-    if (*end != ' ') return false;
+    const char* end = parseCount(value + HASH_DIGITS + 1, jar.size);
+    if (end) end = parseCount(end + 1, jar.offset);
+    if (!end) return false;
     jar.name = end + 1;
     return true;
 }

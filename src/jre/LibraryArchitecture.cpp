@@ -1,6 +1,6 @@
 #include "jre/LibraryArchitecture.h"
 
-#include <cstdio>
+#include "platform/MappedFile.h"
 
 namespace kvx {
 
@@ -79,14 +79,6 @@ LibraryCheck elfCheck(const unsigned char* head, uint32_t size) {
     return check;
 }
 
-// Closes the file when the scope ends.
-struct FileCloser {
-    std::FILE* file;
-    ~FileCloser() {
-        if (file) std::fclose(file);
-    }
-};
-
 }  // namespace
 
 int32_t programBits() { return sizeof(void*) == 8 ? 64 : 32; }
@@ -103,19 +95,19 @@ LibraryCheck checkLibraryHeader(const unsigned char* head, uint32_t headSize) {
 
 LibraryCheck checkLibraryArchitecture(const char* path) {
     if (!path || !*path) return LibraryCheck();
-    FileCloser file{std::fopen(path, "rb")};
-    if (!file.file) return LibraryCheck();
-    unsigned char head[HEAD_BYTES];
-    uint32_t got = static_cast<uint32_t>(std::fread(head, 1, sizeof head, file.file));
+    // The whole file is mapped; only the pages of its headers are ever touched.
+    platform::MappedFile file;
+    if (!file.openTail(path, ~0ULL) || file.size() != file.fileSize() || file.size() == 0) return LibraryCheck();
+    const unsigned char* head = file.data();
+    const uint64_t size = file.size();
+    const uint32_t got = size < HEAD_BYTES ? static_cast<uint32_t>(size) : HEAD_BYTES;
     if (!isPe(head, got)) return checkLibraryHeader(head, got);
     uint32_t offset = read32(head + PE_OFFSET_FIELD);
     uint16_t machine = 0;
     if (peMachineAt(head, got, offset, machine)) return fromPeMachine(machine);
-    // A header beyond the first bytes: read its signature and machine where it stands.
-    unsigned char header[6];
-    if (offset > 0x7FFFFFFF || std::fseek(file.file, static_cast<long>(offset), SEEK_SET) != 0) return LibraryCheck();
-    if (std::fread(header, 1, sizeof header, file.file) != sizeof header) return LibraryCheck();
-    if (!peMachineAt(header, sizeof header, 0, machine)) return LibraryCheck();
+    // A header beyond the first bytes: its signature and machine where it stands.
+    if (offset > size || size - offset < 6) return LibraryCheck();
+    if (!peMachineAt(head + offset, 6, 0, machine)) return LibraryCheck();
     return fromPeMachine(machine);
 }
 

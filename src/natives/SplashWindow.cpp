@@ -29,7 +29,7 @@ struct WindowHolder {
 class SplashWindow {
 public:
     SplashWindow(HBITMAP bitmap, const char* title)
-        : ready_(CreateEventA(nullptr, TRUE, FALSE, nullptr)), bitmap_(bitmap), title_(title) {}
+        : ready_(CreateEventW(nullptr, TRUE, FALSE, nullptr)), bitmap_(bitmap), title_(title) {}
     virtual ~SplashWindow() {
         if (bitmap_) DeleteObject(bitmap_);
         delete holder_;

@@ -116,7 +116,7 @@ DWORD WINAPI trayThreadBody(void* argument) {
 }  // namespace
 
 TrayEventWindow::TrayEventWindow(TrayMouseHandler mouse, MenuCommandHandler command, TaskbarCreatedHandler taskbar)
-    : menuCommand_(command), mouse_(mouse), taskbar_(taskbar), ready_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+    : menuCommand_(command), mouse_(mouse), taskbar_(taskbar), ready_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
 
 TrayEventWindow::~TrayEventWindow() {
     if (ready_) CloseHandle(ready_);

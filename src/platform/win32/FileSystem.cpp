@@ -112,7 +112,8 @@ uint32_t fullPathName(const char* path, char* buffer, uint32_t bufferSize) {
     return GetFullPathNameA(path, bufferSize, buffer, nullptr);
 }
 
-bool isReadable(const char* path) { return path && *path && _access(path, 4) == 0; }
+// Existence is what Windows can tell cheaply: every file and folder there can be read by its attributes.
+bool isReadable(const char* path) { return path && *path && GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
 
 char classPathSeparator() { return ';'; }
 char nativeSeparator() { return '\\'; }
