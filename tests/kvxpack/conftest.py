@@ -197,12 +197,13 @@ def launcher_text(data):
 
 @pytest.fixture(scope="session")
 def hello_jar(tmp_path_factory):
-    """examples/hello compiled with javac --release 8."""
+    """examples/hello compiled with javac --release 8 against the API jar."""
     javac, jar_tool = JDK / "bin/javac", JDK / "bin/jar"
     assert javac.exists() and jar_tool.exists(), f"JDK missing at {JDK}"
     work = tmp_path_factory.mktemp("hello")
     sources = sorted(str(p) for p in (ROOT / "examples/hello/src").rglob("*.java"))
-    subprocess.run([str(javac), "--release", "8", "-Xlint:-options", "-d", str(work / "classes"), *sources],
+    subprocess.run([str(javac), "--release", "8", "-Xlint:-options", "-cp", str(runtime_jar()),
+                    "-d", str(work / "classes"), *sources],
                    check=True, timeout=120)
     subprocess.run([str(jar_tool), "--create", "--file", str(work / "hello.jar"), "-C", str(work / "classes"), "."],
                    check=True, timeout=120)

@@ -151,7 +151,7 @@ def test_inspect_shows_what_was_put_in(run, inputs):
     out = pack_full(run, inputs, "x86", extra=["--utf8", "--option", "-Xmx64m"])
     text = inspect_exe(kvxpack_path(), out).text
     for expected in ("launcher: x86, GUI", "  | mainclass app.Main", "  | option -Xmx64m", "main class: app.Main",
-                     "archive: 6 entries", "runtime classes: present (4 classes of com.quorvane.kvx)",
+                     "archive: 8 entries", "runtime classes: present (6 classes of com.quorvane.kvx)",
                      "icon group APPICON: 16x16 32x32 48x48 256x256(PNG)", "icon group 7: 16x16 32x32",
                      "bitmap 100: 120x70, 24 bits per pixel", "version record: 1.2.3.4",
                      "ProductName = Kvx Demo \u00e9", "UTF-8 code page", "string table block 1: 3 languages"):
