@@ -1,5 +1,6 @@
 #pragma once
-// The native services around a launch: the splash window and the tray event window.
+// The native services around a launch: the splash window and the tray icons. The tray's
+// window starts with the first icon or popup menu (natives/TrayIcons.cpp).
 // The splash exists on Windows only (Splash_win32.cpp); the Linux build behaves as an
 // executable without a splash bitmap (Splash_posix.cpp). The tray exists on Windows only
 // (natives/TrayIcons.cpp); the Linux build has none (Tray_posix.cpp).
@@ -8,8 +9,6 @@ namespace kvx {
 
 // Shows the splash when the executable carries bitmap resource 100.
 void startSplashIfPresent();
-// Starts the hidden window that receives tray notifications.
-void startTrayServices();
 // After main returned: closes the splash 750 ms later unless Java took charge of it.
 void splashAfterMain();
 // After a failure message: closes the splash 100 ms later.

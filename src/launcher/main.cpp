@@ -17,7 +17,6 @@ int main(int argc, char** argv) {
         JvmHost host;
         setCurrentConfigStore(&store);
         setCurrentJvmHost(&host);
-        startTrayServices();
 
         WideStringList args;
         // Arguments cut short by exhausted memory never reach main: the launch stops at its
