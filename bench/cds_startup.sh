@@ -125,8 +125,8 @@ if [ -n "$quick" ]; then
 elif [ -n "${CDS_BENCH_ONLY:-}" ]; then
   :
 elif [ -f "$temurin/lib/server/libjvm.so" ]; then
-  # A full JDK 25 has its own archive: the launcher layers a dynamic one on it.
-  bench_runtime jdk25 $temurin 0.80 "-XX:ArchiveClassesAtExit=@" "-XX:SharedArchiveFile=@"
+  # JDK 25 gets a static archive dumped from the first start's class list.
+  bench_runtime jdk25 $temurin 0.80 static "-XX:SharedArchiveFile=@"
 else
   echo "jdk25: $temurin is not installed; it is not measured"
 fi

@@ -185,8 +185,11 @@ CdsMechanism cdsMechanismFor(int32_t featureRelease) {
 
 CdsMechanism cdsMechanismFor(int32_t featureRelease, bool hasBaseArchive, bool hasJavaLauncher) {
     // JDK 25's AOT cache is not used: recording its configuration costs the first start some
-    // 12% before main, listing the classes for a static archive some 4%.
+    // 12% before main, listing the classes for a static archive some 4%. Nor its dynamic
+    // archive where a static one can be dumped: given a damaged file, it warns on the
+    // application's output that the base archive is not loaded.
     CdsMechanism mechanism = cdsMechanismFor(featureRelease);
+    if (featureRelease >= 25 && hasJavaLauncher) return CdsMechanism::STATIC_ARCHIVE;
     if (mechanism == CdsMechanism::NONE || hasBaseArchive) return mechanism;
     // The dynamic archives need the runtime's own beneath them (without it the runtime warns
     // or refuses to start); a static archive stands alone, and the runtime's launcher dumps it.

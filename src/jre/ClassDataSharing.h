@@ -18,8 +18,9 @@ enum class CdsMechanism {
     NONE,            // before JDK 13
     DYNAMIC_ARCHIVE, // JDK 13-18: written by one start, used by the next
     AUTO_ARCHIVE,    // JDK 19+: the runtime keeps the archive itself
-    STATIC_ARCHIVE,  // JDK 13+ made without their own archive (jlink): a static archive of
-                     // the classes one start listed, dumped after it by the runtime's java
+    STATIC_ARCHIVE,  // JDK 13+ made without their own archive (jlink), and JDK 25+: a static
+                     // archive of the classes one start listed, dumped after it by the
+                     // runtime's java
 };
 
 // The feature release of a version text: "1.8.0_292" is 8, "17.0.9" is 17, "25" is 25;

@@ -18,7 +18,7 @@ JLINKED = "jlinked-jdk17"
 # The one place where a missing runtime skips: JDK 25 is tested where it exists.
 RUNTIMES = [
     pytest.param((JDK, ".jsa", "source: shared objects file (top)"), id="jdk17-dynamic-archive"),
-    pytest.param((TEMURIN25, ".jsa", "source: shared objects file (top)"), id="jdk25-dynamic-archive",
+    pytest.param((TEMURIN25, ".static.jsa", "source: shared objects file"), id="jdk25-static-archive",
                  marks=pytest.mark.skipif(not os.path.exists(TEMURIN25 + "/lib/server/libjvm.so"),
                                           reason=TEMURIN25 + " is not installed on this machine")),
     pytest.param(JLINKED, id="jdk17-jlinked-static-archive"),

@@ -136,7 +136,7 @@ TEST(CdsVersionTest, MechanismFollowsWhatTheRuntimesHomeHolds) {
         {17, false, false, CdsMechanism::NONE},
         {21, false, false, CdsMechanism::NONE},
         {25, false, true, CdsMechanism::STATIC_ARCHIVE},
-        {25, true, true, CdsMechanism::AUTO_ARCHIVE},
+        {25, true, true, CdsMechanism::STATIC_ARCHIVE},
         {25, true, false, CdsMechanism::AUTO_ARCHIVE},
         {25, false, false, CdsMechanism::NONE},
     };

@@ -77,16 +77,16 @@ def test_each_version_gets_its_mechanism(java_app, cache):
     options = options[1:]
     assert options == ["-Xshare:auto", "-Xlog:aot*=off", "-Xlog:cds*=off", "-XX:+AutoCreateSharedArchive",
                        options[4]], options
-    # With bin\java.exe too, the runtime's own archive keeps the dynamic one: nothing is recorded
-    # for an AOT cache (which costs the start before main).
+    # With bin\java.exe, a static archive from a class list, beside the runtime's own archive
+    # too: nothing is recorded for an AOT cache (which costs the start before main).
     launcher = app.jvm.home / "bin" / "java.exe"
     launcher.write_bytes(b"")
     options = added(app.launch(script=["class app/Main"], env=env))[1:]
-    assert options[:4] == ["-Xshare:auto", "-Xlog:aot*=off", "-Xlog:cds*=off", "-XX:+AutoCreateSharedArchive"], options
+    assert options[:3] == ["-Xshare:auto", "-Xlog:aot*=off", "-Xlog:cds*=off"], options
     # Another identity (another version), this executable's name part.
-    assert len(options) == 5 and re.fullmatch(
-        re.escape("-XX:SharedArchiveFile=" + prefix + executable_part) + r"[0-9a-f]{16}-\d+\.jsa\.tmp",
-        options[4]), options
+    assert len(options) == 4 and re.fullmatch(
+        re.escape("-XX:DumpLoadedClassList=" + prefix + executable_part) + r"[0-9a-f]{16}-\d+\.classlist\.tmp",
+        options[3]), options
     assert list(folder.iterdir()) == []
 
 
