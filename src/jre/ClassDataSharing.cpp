@@ -16,21 +16,27 @@ namespace kvx {
 
 namespace {
 
-// Archives are small (a few MB; an AOT cache some tens), but a runtime that fills the disk
+// Archives are small (some MB, a static one some tens), but a runtime that fills the disk
 // while writing one ends the process with an error: write only with plenty of room.
 constexpr uint64_t MIN_FREE_BYTES = 1ULL << 30;
-// The AOT cache is assembled, a static archive dumped, after the application ended; a
-// runtime that hangs doing so must not keep the process forever.
+// A static archive is dumped after the application ended; a runtime that hangs doing so
+// must not keep the process forever.
 constexpr uint32_t ASSEMBLY_TIMEOUT_MS = 10 * 60 * 1000;
 constexpr int32_t HOME_LEVELS = 4;
 constexpr const char* WRITING_SUFFIX = ".tmp";
-constexpr const char* RECORDING_SUFFIX = ".aotconf.tmp";
 constexpr const char* CLASS_LIST_SUFFIX = ".classlist.tmp";
-// The runtime's own archive of its classes, beside its library: the archives of 13 to 24
-// are layered on it, and without it those runtimes warn or even refuse to start.
+// The runtime's own archive of its classes, beside its library: the dynamic archives are
+// layered on it, and without it the runtimes warn or even refuse to start.
 constexpr const char* BASE_ARCHIVE = "classes.jsa";
 
 bool startsWith(const char* text, const char* prefix) { return std::strncmp(text, prefix, std::strlen(prefix)) == 0; }
+
+// Silences the runtime's own reports about archives; JDK 25 moved some of them to the "aot"
+// tag, which older runtimes refuse to start with.
+void addLogsOff(int32_t release, StringPool& out) {
+    if (release >= 25) out.add("-Xlog:aot*=off");
+    out.add("-Xlog:cds*=off");
+}
 
 uint64_t fnv1a(const AppString& text) {
     uint64_t hash = 14695981039346656037ULL;
@@ -52,17 +58,15 @@ const char* mechanismName(CdsMechanism mechanism) {
         case CdsMechanism::NONE: break;
         case CdsMechanism::DYNAMIC_ARCHIVE: return "dynamic archive";
         case CdsMechanism::AUTO_ARCHIVE: return "self-maintaining archive";
-        case CdsMechanism::AOT_CACHE: return "AOT cache";
         case CdsMechanism::STATIC_ARCHIVE: return "static archive from a class list";
     }
     return "none";
 }
 
 const char* archiveExtension(CdsMechanism mechanism) {
-    // A static archive keeps a name of its own: the self-maintaining archive of 19 to 24
-    // must never be pointed at one, should the runtime's own archive appear later.
-    if (mechanism == CdsMechanism::STATIC_ARCHIVE) return ".static.jsa";
-    return mechanism == CdsMechanism::AOT_CACHE ? ".aot" : ".jsa";
+    // A static archive keeps a name of its own: the self-maintaining archive must never be
+    // pointed at one, should the runtime's own archive appear later.
+    return mechanism == CdsMechanism::STATIC_ARCHIVE ? ".static.jsa" : ".jsa";
 }
 
 // What one start armed for the end of the process.
@@ -71,7 +75,7 @@ struct Pending {
     bool exitHandlerSet = false;
     CdsPlan plan;
     CdsIdentity id;
-    StringPool assembly;  // the command that assembles the cache or dumps the static archive
+    StringPool assembly;  // the command that dumps the static archive
 };
 
 Pending& pending() {
@@ -174,21 +178,21 @@ int32_t javaFeatureRelease(const char* versionText) {
 }
 
 CdsMechanism cdsMechanismFor(int32_t featureRelease) {
-    if (featureRelease >= 25) return CdsMechanism::AOT_CACHE;
     if (featureRelease >= 19) return CdsMechanism::AUTO_ARCHIVE;
     if (featureRelease >= 13) return CdsMechanism::DYNAMIC_ARCHIVE;
     return CdsMechanism::NONE;
 }
 
 CdsMechanism cdsMechanismFor(int32_t featureRelease, bool hasBaseArchive, bool hasJavaLauncher) {
+    // JDK 25's AOT cache is not used: recording its configuration costs the first start some
+    // 12% before main, listing the classes for a static archive some 4%. Nor its dynamic
+    // archive where a static one can be dumped: given a damaged file, it warns on the
+    // application's output that the base archive is not loaded.
     CdsMechanism mechanism = cdsMechanismFor(featureRelease);
-    // Without the JDK's launcher no cache can be assembled, and every start would record in
-    // vain: the self-maintaining archive serves such a runtime instead.
-    if (mechanism == CdsMechanism::AOT_CACHE && !hasJavaLauncher) mechanism = CdsMechanism::AUTO_ARCHIVE;
-    if (mechanism == CdsMechanism::AOT_CACHE || mechanism == CdsMechanism::NONE || hasBaseArchive) return mechanism;
-    // The archives of 13 to 24 need the runtime's own beneath them (without it the runtime
-    // warns or refuses to start); a static archive stands alone, and the runtime's launcher
-    // dumps it.
+    if (featureRelease >= 25 && hasJavaLauncher) return CdsMechanism::STATIC_ARCHIVE;
+    if (mechanism == CdsMechanism::NONE || hasBaseArchive) return mechanism;
+    // The dynamic archives need the runtime's own beneath them (without it the runtime warns
+    // or refuses to start); a static archive stands alone, and the runtime's launcher dumps it.
     return hasJavaLauncher ? CdsMechanism::STATIC_ARCHIVE : CdsMechanism::NONE;
 }
 
@@ -251,7 +255,7 @@ void cdsOptions(const CdsPlan& plan, StringPool& out) {
             // Sharing stays optional, and the runtime's own reports about the archive
             // (rejected, rewritten) never reach the application's output.
             out.add("-Xshare:auto");
-            out.add("-Xlog:cds*=off");
+            addLogsOff(plan.release, out);
             if (plan.mechanism == CdsMechanism::AUTO_ARCHIVE) {
                 out.add("-XX:+AutoCreateSharedArchive");
                 out.add(("-XX:SharedArchiveFile=" + (writes ? plan.writing : plan.archive)).c_str());
@@ -265,29 +269,13 @@ void cdsOptions(const CdsPlan& plan, StringPool& out) {
             return;
         case CdsMechanism::STATIC_ARCHIVE:
             out.add("-Xshare:auto");
-            out.add("-Xlog:cds*=off");
+            addLogsOff(plan.release, out);
             if (writes) {
                 // The start itself only lists the classes it loads; the archive is dumped
                 // from the list after the process ended.
                 out.add(("-XX:DumpLoadedClassList=" + plan.recording).c_str());
             } else {
                 out.add(("-XX:SharedArchiveFile=" + plan.archive).c_str());
-                out.add("-XX:+VerifySharedSpaces");
-            }
-            return;
-        case CdsMechanism::AOT_CACHE:
-            // No -Xshare here: the cache options refuse to start beside it.
-            out.add("-Xlog:aot*=off");
-            out.add("-Xlog:cds*=off");
-            if (writes) {
-                // The recording run prints its result on the VM's own output, which only
-                // this switch silences.
-                out.add("-XX:+UnlockDiagnosticVMOptions");
-                out.add("-XX:-DisplayVMOutput");
-                out.add("-XX:AOTMode=record");
-                out.add(("-XX:AOTConfiguration=" + plan.recording).c_str());
-            } else {
-                out.add(("-XX:AOTCache=" + plan.archive).c_str());
                 out.add("-XX:+VerifySharedSpaces");
             }
             return;
@@ -325,6 +313,7 @@ void addClassDataSharingOptions(const ConfigStore& store, const AppString& execu
     const bool launcherPresent = platform::isReadable(javaLauncher.c_str());
     const bool basePresent = hasBaseArchive(jvmLibrary);
     plan.mechanism = cdsMechanismFor(feature, basePresent, launcherPresent);
+    plan.release = feature;
     if (!basePresent) trace("cds: no %s beside %s", BASE_ARCHIVE, jvmLibrary.c_str());
     if (!launcherPresent) trace("cds: no %s", javaLauncher.c_str());
     trace("cds: runtime %s version \"%s\": %s", home.c_str(), id.version.c_str(), mechanismName(plan.mechanism));
@@ -398,7 +387,6 @@ void addClassDataSharingOptions(const ConfigStore& store, const AppString& execu
             return;
         }
         platform::removeFile(plan.writing.c_str());
-        if (plan.mechanism == CdsMechanism::AOT_CACHE) plan.recording = base + RECORDING_SUFFIX;
         if (plan.mechanism == CdsMechanism::STATIC_ARCHIVE) plan.recording = base + CLASS_LIST_SUFFIX;
     }
 
@@ -416,29 +404,21 @@ void addClassDataSharingOptions(const ConfigStore& store, const AppString& execu
     state.plan = plan;
     state.id = id;
     state.assembly.clear();
-    if (plan.mechanism == CdsMechanism::AOT_CACHE || plan.mechanism == CdsMechanism::STATIC_ARCHIVE) {
-        // The cache is assembled, the static archive dumped, by the JDK's own launcher from
-        // what this start recorded, with the same options (class path included): the
-        // runtime checks them when it maps the result.
+    if (plan.mechanism == CdsMechanism::STATIC_ARCHIVE) {
+        // The static archive is dumped by the JDK's own launcher from the list this start
+        // wrote, with the same options (class path included): the runtime checks them when it
+        // maps the result.
         state.assembly.add(javaLauncher.c_str());
-        // Logging options stay out: the assembly is not the application, and must not
-        // overwrite its log files.
+        // Logging options stay out: the dump is not the application, and must not overwrite
+        // its log files.
         for (int32_t i = 0; i < configured.count(); ++i) {
             const char* option = configured.entry(i);
             if (!startsWith(option, "-Xlog") && !startsWith(option, "-verbose")) state.assembly.add(option);
         }
-        if (plan.mechanism == CdsMechanism::AOT_CACHE) {
-            state.assembly.add("-Xlog:aot*=off");
-            state.assembly.add("-Xlog:cds*=off");
-            state.assembly.add("-XX:AOTMode=create");
-            state.assembly.add(("-XX:AOTConfiguration=" + plan.recording).c_str());
-            state.assembly.add(("-XX:AOTCache=" + plan.writing).c_str());
-        } else {
-            state.assembly.add("-Xshare:dump");
-            state.assembly.add("-Xlog:cds*=off");
-            state.assembly.add(("-XX:SharedClassListFile=" + plan.recording).c_str());
-            state.assembly.add(("-XX:SharedArchiveFile=" + plan.writing).c_str());
-        }
+        state.assembly.add("-Xshare:dump");
+        addLogsOff(plan.release, state.assembly);
+        state.assembly.add(("-XX:SharedClassListFile=" + plan.recording).c_str());
+        state.assembly.add(("-XX:SharedArchiveFile=" + plan.writing).c_str());
     }
     for (int32_t i = 0; i < added.count(); ++i) host.addOption(added.entry(i));
     state.armed = true;
@@ -457,10 +437,10 @@ void finishClassDataSharing() {
     platform::FileStamp stamp;
     if (!plan.recording.isEmpty()) {
         const bool recorded = platform::fileStamp(plan.recording.c_str(), stamp) && stamp.size > 0;
-        // A failed assembly leaves no cache, or a partial one that must not become the archive.
-        const bool assembled = recorded && platform::runQuietly(state.assembly, ASSEMBLY_TIMEOUT_MS);
+        // A failed dump leaves no archive, or a partial one that must not become the archive.
+        const bool dumped = recorded && platform::runQuietly(state.assembly, ASSEMBLY_TIMEOUT_MS);
         platform::removeFile(plan.recording.c_str());
-        if (!assembled) {
+        if (!dumped) {
             platform::removeFile(plan.writing.c_str());
             return;
         }

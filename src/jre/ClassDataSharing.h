@@ -17,10 +17,10 @@ class JvmHost;
 enum class CdsMechanism {
     NONE,            // before JDK 13
     DYNAMIC_ARCHIVE, // JDK 13-18: written by one start, used by the next
-    AUTO_ARCHIVE,    // JDK 19-24: the runtime keeps the archive itself
-    AOT_CACHE,       // JDK 25+: the ahead-of-time cache, assembled after a recording start
-    STATIC_ARCHIVE,  // JDK 13-24 made without their own archive (jlink): a static archive of
-                     // the classes one start listed, dumped after it by the runtime's java
+    AUTO_ARCHIVE,    // JDK 19+: the runtime keeps the archive itself
+    STATIC_ARCHIVE,  // JDK 13+ made without their own archive (jlink), and JDK 25+: a static
+                     // archive of the classes one start listed, dumped after it by the
+                     // runtime's java
 };
 
 // The feature release of a version text: "1.8.0_292" is 8, "17.0.9" is 17, "25" is 25;
@@ -28,8 +28,8 @@ enum class CdsMechanism {
 int32_t javaFeatureRelease(const char* versionText);
 CdsMechanism cdsMechanismFor(int32_t featureRelease);
 // The mechanism a runtime of `featureRelease` gets given what its home holds: the runtime's
-// own archive beside its library (which 13-24 layer theirs on) and the JDK's launcher in
-// bin (which assembles a cache or dumps a static archive after the start).
+// own archive beside its library (which the dynamic archives are layered on) and the JDK's
+// launcher in bin (which dumps a static archive after the start).
 CdsMechanism cdsMechanismFor(int32_t featureRelease, bool hasBaseArchive, bool hasJavaLauncher);
 
 // The Java home of the runtime library at `libraryPath`: the nearest of its parent folders,
@@ -59,8 +59,8 @@ struct CdsIdentity {
 // is never handed to the runtime.
 AppString cdsExecutablePrefix(const CdsIdentity& id);  // "<exe>-"
 AppString cdsIdentityPrefix(const CdsIdentity& id);    // "<exe>-<identity>-"
-// The finished archive of `size` bytes: "<exe>-<identity>-<size>.jsa" (".aot" for the cache,
-// ".static.jsa" for a static archive).
+// The finished archive of `size` bytes: "<exe>-<identity>-<size>.jsa" (".static.jsa" for a
+// static archive).
 AppString cdsArchiveName(const CdsIdentity& id, CdsMechanism mechanism, uint64_t size);
 // True when `name` is that identity's finished archive and says `size` bytes.
 bool isCdsArchiveName(const AppString& name, const CdsIdentity& id, CdsMechanism mechanism, uint64_t size);
@@ -68,11 +68,11 @@ bool isCdsArchiveName(const AppString& name, const CdsIdentity& id, CdsMechanism
 // What to add for one start.
 struct CdsPlan {
     CdsMechanism mechanism = CdsMechanism::NONE;
+    int32_t release = 0;  // the runtime's feature release: 25 and later report under "aot" too
     AppString folder;    // the cache folder, ending in a separator
     AppString archive;   // the finished archive to use; empty when this start writes one
     AppString writing;   // the file this start's runtime writes; empty when it uses one
-    AppString recording; // what this start records for the helper run after it: the AOT
-                         // configuration, or the class list a static archive is dumped from
+    AppString recording; // the class list a static archive is dumped from after this start
 };
 
 // The options of `plan`, in the order they go to the runtime.
@@ -84,8 +84,8 @@ void cdsOptions(const CdsPlan& plan, StringPool& out);
 void addClassDataSharingOptions(const ConfigStore& store, const AppString& executable, const AppString& jvmLibrary,
                                 JvmHost& host);
 
-// Finishes what this start's runtime wrote (assembles the AOT cache or dumps the static
-// archive, gives the archive its final name, removes the executable's older files). Runs
+// Finishes what this start's runtime wrote (dumps the static archive, gives the archive its
+// final name, removes the executable's older files). Runs
 // once; called at process exit.
 void finishClassDataSharing();
 

@@ -1,5 +1,6 @@
 #pragma once
-// The native services around a launch: the splash window and the tray event window.
+// The native services around a launch: the splash window and the tray icons. The tray's
+// window starts with the first icon or popup menu (natives/TrayIcons.cpp).
 // On Windows the splash is bitmap 100 (Splash_win32.cpp); on Linux it is the archive's picture,
 // shown through the runtime's splash library once the runtime is found (Splash_posix.cpp).
 // The tray exists on Windows only (natives/TrayIcons.cpp); the Linux build has none
@@ -15,8 +16,6 @@ void startRuntimeSplash(const char* jvmLibrary);
 // Linux: registers the Java API's natives on its classes (JavaVM* `javaVm`). Windows: nothing,
 // the classes load the executable as their library.
 void registerJavaApiNatives(void* javaVm);
-// Starts the hidden window that receives tray notifications.
-void startTrayServices();
 // After main returned: closes the splash 750 ms later unless Java took charge of it.
 void splashAfterMain();
 // After a failure message: closes the splash 100 ms later.

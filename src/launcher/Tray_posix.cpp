@@ -1,11 +1,10 @@
-// The Linux build has no notification area: no tray window is started and no icon ever
+// The Linux build has no notification area: no tray window exists and no icon ever
 // exists, so there is nothing to release. On Windows both live with the tray natives
 // (natives/TrayIcons.cpp).
 #include "launcher/Services.h"
 
 namespace kvx {
 
-void startTrayServices() {}
 void releaseAllTrayIcons() {}
 void removeTrayIconsAtVmExit() {}
 

@@ -34,7 +34,6 @@ int launchWithServices(bool asService) {
         JvmHost host;
         setCurrentJvmHost(&host);
         host.setVmHook(serviceVmHook);
-        startTrayServices();
         exitCode = launch(args);
 
         host.unload();

@@ -260,7 +260,24 @@ void readdTrayIcons() {
     }
 }
 
-void startTrayServices() { startTrayEventWindow(dispatchTrayMouse, dispatchMenuCommand, readdTrayIcons); }
+namespace {
+
+// Held while the window starts, so that two threads making their first icon at once start one.
+SRWLOCK g_windowStartLock = SRWLOCK_INIT;
+bool g_windowStarted = false;
+
+}  // namespace
+
+void startTrayServices() {
+    platform::ExclusiveLockScope start(g_windowStartLock);
+    if (g_windowStarted) return;
+    {
+        platform::ExclusiveLockScope lock(g_trayLock);
+        if (g_released) return;  // the launch is ending: no window for icons that cannot come
+    }
+    g_windowStarted = true;
+    startTrayEventWindow(dispatchTrayMouse, dispatchMenuCommand, readdTrayIcons);
+}
 
 void releaseAllTrayIcons() {
     TrayIconEntry* entries;
@@ -347,6 +364,7 @@ void trayIconInit(JNIEnv* env, jobject self, jint icon, jstring tip, jstring inf
     if (!record) return;
     TrayIconTexts texts{&tipText, hasInfo ? &infoText : nullptr, hasTitle ? &titleText : nullptr};
     HICON iconHandle = loadTrayIcon(icon);
+    startTrayServices();  // the icon's owner
     HWND owner = trayEventWindowHandle();
     int32_t id = 0;
     {

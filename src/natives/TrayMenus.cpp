@@ -75,6 +75,7 @@ void trayMenuPopup(JNIEnv* env, jobject self) noexcept {
     jfieldID h = trayFieldOf(env, self, "h", "I");
     if (!h) return;
     // Handed to the tray thread, whichever Java thread calls (a callback, main, the Swing thread).
+    startTrayServices();
     popupTrayMenu(intToMenu(env->GetIntField(self, h)));
 }
 

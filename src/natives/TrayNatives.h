@@ -1,7 +1,7 @@
 #pragma once
 // The tray and menu natives' work, called by the exported JNI entry points (natives/jni), the
-// tray event window's two handlers, the shell version probe, and the start and end of the
-// tray services (which launcher/Services.h declares for the entry point as well). None of
+// tray event window's two handlers, the shell version probe, the start of the tray services
+// and their end (which launcher/Services.h declares for the entry point as well). None of
 // these throws or reports to Java: a missing field or a failed platform call ends silently.
 
 #include <jni.h>
@@ -26,7 +26,9 @@ void dispatchMenuCommand(uint32_t command);
 // next Show tries again.
 void readdTrayIcons();
 
-// Starts the tray event window with the three handlers above.
+// Starts the tray event window with the three handlers above, once, unless the icons were
+// released already. Called by the first icon and the first popup: the window and its thread
+// cost a start that shows no icon some 100 ms under Wine.
 void startTrayServices();
 // Removes every remaining icon, last created first, and frees the table; runs once. Called
 // after the virtual machine is gone: the Java references are not touched. Waits at most 1 s

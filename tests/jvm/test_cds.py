@@ -15,10 +15,10 @@ from conftest import JDK, KVXPACK, STUB, clean_env, require
 TEMURIN25 = "/usr/lib/jvm/temurin-25-jdk-amd64"
 # A runtime made with jlink has no archive of its own: its java dumps a static archive.
 JLINKED = "jlinked-jdk17"
-# The one place where a missing runtime skips: the JDK 25 cache is tested where it exists.
+# The one place where a missing runtime skips: JDK 25 is tested where it exists.
 RUNTIMES = [
     pytest.param((JDK, ".jsa", "source: shared objects file (top)"), id="jdk17-dynamic-archive"),
-    pytest.param((TEMURIN25, ".aot", "source: shared objects file"), id="jdk25-aot-cache",
+    pytest.param((TEMURIN25, ".static.jsa", "source: shared objects file"), id="jdk25-static-archive",
                  marks=pytest.mark.skipif(not os.path.exists(TEMURIN25 + "/lib/server/libjvm.so"),
                                           reason=TEMURIN25 + " is not installed on this machine")),
     pytest.param(JLINKED, id="jdk17-jlinked-static-archive"),

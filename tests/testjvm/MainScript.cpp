@@ -125,8 +125,9 @@ DWORD WINAPI vmThreadExit(void* param) {
 
 void writeArchiveAtEnd(const Vm& vm) {
     if (!vm.script.dumpsArchive) return;
-    // JDK 13 to 18 write their dynamic archive there; JDK 25 its training record.
-    static const std::string PREFIXES[] = {"-XX:ArchiveClassesAtExit=", "-XX:AOTConfiguration="};
+    // JDK 13 to 18 write their dynamic archive there; a runtime without its own archive the
+    // class list of a static one (all at once here, at the end).
+    static const std::string PREFIXES[] = {"-XX:ArchiveClassesAtExit=", "-XX:DumpLoadedClassList="};
     for (const std::string& o : vm.options) {
         const std::string* prefix = nullptr;
         for (const std::string& p : PREFIXES) {

@@ -348,16 +348,24 @@ def test_real_clicks_reach_the_callback_on_the_tray_thread(java_app, wine, build
 def test_icons_come_back_when_the_taskbar_is_created_again(java_app, wine, builds, tmp_path):
     """Explorer restarts: the shell lost every icon and broadcasts TaskbarCreated. Each shown
     icon comes back with its tooltip and without its balloon, hidden ones stay away; an add
-    the shell refuses counts as not shown, so the next Show tries again."""
+    the shell refuses counts as not shown, so the next Show tries again. The tray window comes
+    with the first icon: main runs without it."""
     app = tray_app(java_app, builds, "win32")
-    go1, go2 = tmp_path / "go1", tmp_path / "go2"
-    script = (classes() + icon("t1", 101, "one", "balloon", "title", 1) + icon("t2", 102, "two")
+    go0, go1, go2 = tmp_path / "go0", tmp_path / "go1", tmp_path / "go2"
+    script = (classes() + ["main waits-file %s %d" % (winpath(go0), WAIT_MS)]
+              + icon("t1", 101, "one", "balloon", "title", 1) + icon("t2", 102, "two")
               + icon("t3", 101, "three") + icon("t4", 102, "four")
               + [call("t1", "Show"), call("t2", "Show"), call("t3", "Show"), call("t2", "Hide"),
                  "main waits-file %s %d" % (winpath(go1), WAIT_MS), call("t4", "Show"),
                  "main waits-file %s %d" % (winpath(go2), WAIT_MS), call("t4", "Show"), call("t4", "Show")])
 
     def drive(desk):
+        desk.wait_for(desk.count("main app/Main"), "main")
+        helper = str(builds.need(builds.dir("win32") / "tests" / "postmsg.exe", "the message-posting helper"))
+        proc = spawn(["wine", helper, "KVXMESSAGE", "1124", "1", "512"], wine.env())
+        assert finish(proc, 60), "postmsg hung"
+        assert outputs(proc)[0].strip() == "no window of class KVXMESSAGE", outputs(proc)
+        go0.write_text("go")
         desk.wait_for(desk.count("native-return %s.nativeHide" % TRAY), "three icons shown, one hidden")
         # The shell forgets the two shown icons and holds the place of the fourth (not shown
         # yet), then announces a new taskbar.
@@ -589,8 +597,9 @@ def test_system_exit_still_removes_the_icons(java_app, wine, builds, tmp_path):
     runtime exits through its own C library, past the entry point's clean-up, yet the icons
     leave the notification area (last created first) and the exit code is Java's. From the
     callback nothing may wait for the delivery that called System.exit."""
-    # A JDK 25 runtime with class-data sharing: the exit hook also assembles the cache (here
-    # an empty java.exe that cannot start), which must come after the icons are gone.
+    # A JDK 25 runtime without its own archive, with class-data sharing: the exit hook also
+    # dumps the static archive (here an empty java.exe that cannot start), which must come
+    # after the icons are gone.
     app = java_app("win32", stub=tray_stub(builds, "win32"), extra=["--cds"])
     (app.jvm.home / "release").write_text('JAVA_VERSION="25.0.1"\n')
     (app.jvm.home / "bin" / "java.exe").write_bytes(b"")

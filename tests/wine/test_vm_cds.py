@@ -75,17 +75,18 @@ def test_each_version_gets_its_mechanism(java_app, cache):
     options = added(app.launch(script=["class app/Main"], env=env))
     assert options[0] == "--enable-native-access=ALL-UNNAMED", options
     options = options[1:]
-    assert options[2] == "-XX:+AutoCreateSharedArchive", "no bin\\java.exe to assemble a cache: %s" % options
+    assert options == ["-Xshare:auto", "-Xlog:aot*=off", "-Xlog:cds*=off", "-XX:+AutoCreateSharedArchive",
+                       options[4]], options
+    # With bin\java.exe, a static archive from a class list, beside the runtime's own archive
+    # too: nothing is recorded for an AOT cache (which costs the start before main).
     launcher = app.jvm.home / "bin" / "java.exe"
     launcher.write_bytes(b"")
     options = added(app.launch(script=["class app/Main"], env=env))[1:]
-    assert options[:5] == ["-Xlog:aot*=off", "-Xlog:cds*=off", "-XX:+UnlockDiagnosticVMOptions",
-                           "-XX:-DisplayVMOutput", "-XX:AOTMode=record"], options
-    # The recording: this executable's name part, a new identity (another version), this
-    # process's own name.
-    assert len(options) == 6 and re.fullmatch(
-        re.escape("-XX:AOTConfiguration=" + prefix + executable_part) + r"[0-9a-f]{16}-\d+\.aotconf\.tmp",
-        options[5]), options
+    assert options[:3] == ["-Xshare:auto", "-Xlog:aot*=off", "-Xlog:cds*=off"], options
+    # Another identity (another version), this executable's name part.
+    assert len(options) == 4 and re.fullmatch(
+        re.escape("-XX:DumpLoadedClassList=" + prefix + executable_part) + r"[0-9a-f]{16}-\d+\.classlist\.tmp",
+        options[3]), options
     assert list(folder.iterdir()) == []
 
 
@@ -105,7 +106,9 @@ def test_cds_off_or_absent_passes_nothing_extra(java_app, cache):
     assert added(app.launch(script=["class app/Main"])) == []
     set_release(app, "25")
     (app.jvm.home / "bin" / "java.exe").write_bytes(b"")
-    assert "-XX:AOTMode=record" in added(app.launch(script=["class app/Main"]))
+    options = added(app.launch(script=["class app/Main"]))
+    assert options[1:4] == ["-Xshare:auto", "-Xlog:aot*=off", "-Xlog:cds*=off"], options
+    assert options[4].startswith("-XX:DumpLoadedClassList=") and len(options) == 5, options
     # Without a release file the version is unknown: nothing either.
     (app.dir / (app.exe.stem + ".cfg")).unlink()
     (app.jvm.home / "release").unlink()

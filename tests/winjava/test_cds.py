@@ -1,7 +1,8 @@
-"""`cds auto` with a real JDK 25 under Wine: the first start records, the launcher has the
-runtime's own java.exe assemble the AOT cache under %LOCALAPPDATA%, later starts map the
-application's classes from it (the class-loading log says so), and a damaged cache never
-fails a start and is replaced once its size no longer matches its name."""
+"""`cds auto` with a real JDK 25 (made with jlink, no archive of its own) under Wine: the first
+start lists the classes it loads, the launcher has the runtime's own java.exe dump a static
+archive under %LOCALAPPDATA%, later starts map the application's classes from it (the
+class-loading log says so), and a damaged archive never fails a start and is replaced once its
+size no longer matches its name."""
 import os
 
 import pytest
@@ -37,25 +38,27 @@ class SharedApp:
         return run, loaded[0]
 
     def caches(self):
-        return sorted(f for f in os.listdir(self.folder) if f.endswith(".aot")) if self.folder.exists() else []
+        return sorted(f for f in os.listdir(self.folder) if f.endswith(".static.jsa")) if self.folder.exists() else []
 
 
-def test_jdk25_first_start_assembles_the_cache_later_starts_map_it_damage_is_survived(pack, launch, runtime,
+def test_jdk25_first_start_lists_classes_later_starts_map_the_static_archive_damage_is_survived(pack, launch, runtime,
                                                                                       cds_folder, tmp_path):
     rt = runtime("jdk25")
     app = SharedApp(pack, launch, rt, cds_folder, tmp_path / "work")
     run, loaded = app.run()
     assert "shared objects file" not in loaded, loaded
     assert any("cds: runtime" in l and '"%s"' % rt.version in l for l in run.trace), run.describe()
-    assert any("-XX:AOTMode=record" in l for l in run.trace), run.describe()
+    assert any("static archive from a class list" in l for l in run.trace), run.describe()
+    assert any("-XX:DumpLoadedClassList=" in l for l in run.trace), run.describe()
+    assert not any("AOTMode" in l for l in run.trace), run.describe()
     [cache] = app.caches()
     assert os.listdir(cds_folder) == [cache], os.listdir(cds_folder)
     size = (cds_folder / cache).stat().st_size
-    assert cache.endswith("-%d.aot" % size), cache
+    assert cache.endswith("-%d.static.jsa" % size), cache
 
     run, loaded = app.run()
     assert "shared objects file" in loaded, loaded
-    assert any("-XX:AOTCache=" in l for l in run.trace), run.describe()
+    assert any("-XX:SharedArchiveFile=" in l for l in run.trace), run.describe()
 
     # Damaged contents of the right size: the runtime's checksums refuse them, the start runs.
     path = cds_folder / cache
@@ -66,12 +69,12 @@ def test_jdk25_first_start_assembles_the_cache_later_starts_map_it_damage_is_sur
     run, loaded = app.run()
     assert "shared objects file" not in loaded, loaded
 
-    # Cut short: the size no longer matches the name, so the start records again and a fresh
-    # cache of the same identity replaces the damaged one; the start after maps from it.
+    # Cut short: the size no longer matches the name, so the start lists again and a fresh
+    # archive of the same identity replaces the damaged one; the start after maps from it.
     path.write_bytes(bytes(data[:len(data) // 3]))
     app.run()
     [fresh] = app.caches()
     assert fresh.rsplit("-", 1)[0] == cache.rsplit("-", 1)[0], (cache, fresh)
-    assert fresh.endswith("-%d.aot" % (cds_folder / fresh).stat().st_size)
+    assert fresh.endswith("-%d.static.jsa" % (cds_folder / fresh).stat().st_size)
     run, loaded = app.run()
     assert "shared objects file" in loaded, loaded
