@@ -284,7 +284,9 @@ TEST_F(CdsTest, AJlinkedRuntimeListsItsClassesAndNothingRemainsWhenTheDumpFails)
         const bool aotTag = std::string(release) == "25.0.2";
         ASSERT_EQ(first.size(), aotTag ? 4u : 3u) << release;
         EXPECT_EQ(first[0], "-Xshare:auto");
-        if (aotTag) EXPECT_EQ(first[1], "-Xlog:aot*=off");
+        if (aotTag) {
+            EXPECT_EQ(first[1], "-Xlog:aot*=off");
+        }
         EXPECT_EQ(first[aotTag ? 2 : 1], "-Xlog:cds*=off");
         const std::string list = valueOf(first, "-XX:DumpLoadedClassList=");
         EXPECT_EQ(fs::path(list).parent_path(), cacheDir());
