@@ -15,9 +15,6 @@ constexpr uint16_t PE_MACHINE_ARM64 = 0xAA64;
 constexpr uint16_t ELF_MACHINE_386 = 3;
 constexpr uint16_t ELF_MACHINE_X86_64 = 62;
 constexpr uint16_t ELF_MACHINE_AARCH64 = 183;
-// Enough for every PE header a linker writes (the DOS stub is small); a header further
-// out is read with a second seek.
-constexpr uint32_t HEAD_BYTES = 1024;
 
 #if defined(_WIN32)
 constexpr bool NATIVE_IS_PE = true;
@@ -98,17 +95,7 @@ LibraryCheck checkLibraryArchitecture(const char* path) {
     // The whole file is mapped; only the pages of its headers are ever touched.
     platform::MappedFile file;
     if (!file.openTail(path, ~0ULL) || file.size() != file.fileSize() || file.size() == 0) return LibraryCheck();
-    const unsigned char* head = file.data();
-    const uint64_t size = file.size();
-    const uint32_t got = size < HEAD_BYTES ? static_cast<uint32_t>(size) : HEAD_BYTES;
-    if (!isPe(head, got)) return checkLibraryHeader(head, got);
-    uint32_t offset = read32(head + PE_OFFSET_FIELD);
-    uint16_t machine = 0;
-    if (peMachineAt(head, got, offset, machine)) return fromPeMachine(machine);
-    // A header beyond the first bytes: its signature and machine where it stands.
-    if (offset > size || size - offset < 6) return LibraryCheck();
-    if (!peMachineAt(head + offset, 6, 0, machine)) return LibraryCheck();
-    return fromPeMachine(machine);
+    return checkLibraryHeader(file.data(), file.size() < 0xFFFFFFFFu ? static_cast<uint32_t>(file.size()) : 0xFFFFFFFFu);
 }
 
 }  // namespace kvx

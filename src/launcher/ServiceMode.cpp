@@ -3,6 +3,7 @@
 #include <atomic>
 
 #include "base/Trace.h"
+#include "platform/HostSystem.h"
 #include "config/ConfigStore.h"
 #include "config/EnvRefs.h"
 #include "jre/JavaStop.h"
@@ -14,6 +15,9 @@ namespace {
 // Set on the main thread before any thread that reads them exists.
 AppString stopMethod;
 std::atomic<JavaVM*> serviceVm{nullptr};
+// Stop requests between reading serviceVm and leaving the runtime: the runtime's library
+// stays loaded until they are done.
+std::atomic<int> stopsInFlight{0};
 
 struct FirstName {
     AppString name;
@@ -28,7 +32,12 @@ void takeServiceName(void* context, const char* value) {
     first->found = true;
 }
 
-void stopJava() { requestJavaStop(serviceVm.load(), stopMethod.c_str()); }
+void stopJava() {
+    stopsInFlight.fetch_add(1);
+    // A runtime destroyed meanwhile refuses the attach; its library is still there to say so.
+    requestJavaStop(serviceVm.load(), stopMethod.c_str());
+    stopsInFlight.fetch_sub(1);
+}
 
 }  // namespace
 
@@ -50,7 +59,14 @@ bool runAsServiceWhenStarted(const ConfigStore& store, platform::ServiceBody lau
 
 void serviceVmHook(JavaVM* vm) {
     serviceVm.store(vm);
-    if (vm) platform::reportServiceRunning(stopJava);
+    if (vm) {
+        platform::reportServiceRunning(stopJava);
+        return;
+    }
+    // The runtime is gone and its library goes next: a stop request still on its way in
+    // finishes first. One that Java keeps for good (a daemon thread stopped at the exit) never
+    // runs again, so the wait is bounded (2 s).
+    for (int waited = 0; stopsInFlight.load() > 0 && waited < 2000; waited += 10) platform::sleepThread(10);
 }
 
 }  // namespace kvx

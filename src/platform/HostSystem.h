@@ -9,5 +9,7 @@ HostSystem hostSystem();
 // Gives the rest of this thread's time slice to another thread (a spin lock's wait). The
 // system's own call: the C++ library's would link a threads library into the launcher.
 void yieldThread();
+// Lets this thread sleep for about `milliseconds`.
+void sleepThread(unsigned milliseconds);
 
 }  // namespace kvx::platform

@@ -8,4 +8,6 @@ HostSystem hostSystem() { return sizeof(void*) == 8 ? HostSystem::Windows64 : Ho
 
 void yieldThread() { SwitchToThread(); }
 
+void sleepThread(unsigned milliseconds) { Sleep(milliseconds); }
+
 }  // namespace kvx::platform

@@ -51,10 +51,10 @@ private:
     wchar_t* p_ = nullptr;
 };
 
-// The user's SID (for the pipe's name and its one access entry), kept in `buffer`.
-PSID currentUserSid(GrowBuffer<unsigned char>& buffer) {
+// The user a process runs as, kept in `buffer`; null when it cannot be read.
+PSID processUserSid(HANDLE process, GrowBuffer<unsigned char>& buffer) {
     HANDLE raw = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw)) return nullptr;
+    if (!OpenProcessToken(process, TOKEN_QUERY, &raw)) return nullptr;
     OwnedHandle token(raw);
     DWORD size = 0;
     GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
@@ -63,6 +63,20 @@ PSID currentUserSid(GrowBuffer<unsigned char>& buffer) {
         !GetTokenInformation(token.get(), TokenUser, buffer.data(), size, &size))
         return nullptr;
     return reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid;
+}
+
+// The user's SID (for the pipe's name and its one access entry), kept in `buffer`.
+PSID currentUserSid(GrowBuffer<unsigned char>& buffer) { return processUserSid(GetCurrentProcess(), buffer); }
+
+// True when the process serving `pipe` runs as `user`. Pipe names are global: another user
+// may have made a pipe of this name first, and must never receive this start's arguments.
+bool servedBy(HANDLE pipe, PSID user, ULONG& server) {
+    server = 0;
+    if (!GetNamedPipeServerProcessId(pipe, &server) || !server) return false;
+    OwnedHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, server));
+    GrowBuffer<unsigned char> buffer;
+    PSID owner = process ? processUserSid(process.get(), buffer) : nullptr;
+    return owner && EqualSid(owner, user);
 }
 
 // A security descriptor whose access list admits `sid` alone; its parts live in `acl`.
@@ -193,8 +207,8 @@ DWORD WINAPI channelThread(void* parameter) {
 
 enum class SendResult { SENT_ACCEPTED, SENT_REFUSED, NO_ANSWER, GONE };
 
-SendResult sendToRunning(const wchar_t* pipeName, const uint8_t* message, uint32_t size, uint32_t maxSize,
-                         ULONGLONG deadline) {
+SendResult sendToRunning(const wchar_t* pipeName, PSID user, const uint8_t* message, uint32_t size,
+                         uint32_t maxSize, ULONGLONG deadline) {
     for (;;) {
         OwnedHandle pipe(CreateFileW(pipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                      FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
@@ -205,10 +219,15 @@ SendResult sendToRunning(const wchar_t* pipeName, const uint8_t* message, uint32
             WaitNamedPipeW(pipeName, leftUntil(deadline) ? leftUntil(deadline) : 1);
             continue;
         }
+        // A pipe of another user's gets nothing: this start reports no answer instead.
+        ULONG server = 0;
+        if (!servedBy(pipe.get(), user, server)) {
+            trace("single instance: the pipe is not served by this user; nothing sent");
+            return SendResult::NO_ANSWER;
+        }
         // The running instance may bring its window forward: this start was given the
         // foreground by the user and passes that right on.
-        ULONG server = 0;
-        if (GetNamedPipeServerProcessId(pipe.get(), &server) && server) AllowSetForegroundWindow(server);
+        AllowSetForegroundWindow(server);
         unsigned char header[4] = {static_cast<unsigned char>(size), static_cast<unsigned char>(size >> 8),
                                    static_cast<unsigned char>(size >> 16), static_cast<unsigned char>(size >> 24)};
         // A message over the bound goes without its body: the receiver refuses it by its size.
@@ -270,7 +289,7 @@ InstanceClaim claimInstanceOrHandOver(const char* name, const uint8_t* message, 
         }
         // Our handle would keep the claim alive after its holder ended.
         channel->claim.reset();
-        SendResult sent = sendToRunning(channel->pipeName, message, size, maxSize, deadline);
+        SendResult sent = sendToRunning(channel->pipeName, sid, message, size, maxSize, deadline);
         if (sent == SendResult::GONE && leftUntil(deadline) > 0) {
             // The holder has not made its pipe yet, or has just ended: look again shortly.
             Sleep(20);
