@@ -184,4 +184,13 @@ AppString operator+(const AppString& a, const AppString& b) {
     return result;
 }
 
+uint64_t fnv1a(const AppString& text) {
+    uint64_t hash = 14695981039346656037ULL;
+    for (int32_t i = 0; i < text.length(); ++i) {
+        hash ^= static_cast<unsigned char>(text.c_str()[i]);
+        hash *= 1099511628211ULL;
+    }
+    return hash;
+}
+
 }  // namespace kvx

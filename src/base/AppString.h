@@ -74,4 +74,7 @@ AppString operator+(const char* text, const AppString& s);
 AppString operator+(const AppString& s, const char* text);
 AppString operator+(const AppString& a, const AppString& b);
 
+// FNV-1a over the text's bytes, 64 bits: a short, stable name for it (cache file names).
+uint64_t fnv1a(const AppString& text);
+
 }  // namespace kvx

@@ -38,15 +38,6 @@ void addLogsOff(int32_t release, StringPool& out) {
     out.add("-Xlog:cds*=off");
 }
 
-uint64_t fnv1a(const AppString& text) {
-    uint64_t hash = 14695981039346656037ULL;
-    for (int32_t i = 0; i < text.length(); ++i) {
-        hash ^= static_cast<unsigned char>(text.c_str()[i]);
-        hash *= 1099511628211ULL;
-    }
-    return hash;
-}
-
 AppString hex16(uint64_t value) {
     AppString text;
     text.format("%016llx", static_cast<unsigned long long>(value));

@@ -68,15 +68,6 @@ bool hasContent(const AppString& path, uint64_t size, const AppString& hash) {
     return hash == digest;
 }
 
-uint64_t fnv1a(const AppString& text) {
-    uint64_t hash = 14695981039346656037ULL;
-    for (int32_t i = 0; i < text.length(); ++i) {
-        hash ^= static_cast<unsigned char>(text.c_str()[i]);
-        hash *= 1099511628211ULL;
-    }
-    return hash;
-}
-
 // Bounded disk use: the jars the executable's previous record named and this one does not,
 // and those of records whose executable is gone, are removed unless a live record (another
 // application sharing a jar) still names them. A jar a running process holds open stays

@@ -5,26 +5,11 @@
 #include "base/GrowBuffer.h"
 
 #include "platform/Environment.h"
+#include "platform/win32/ScopedHandle.h"
 
 namespace kvx::platform {
 
 namespace {
-
-// Owns one kernel handle.
-class ScopedHandle {
-public:
-    explicit ScopedHandle(HANDLE h = nullptr) : h_(h) {}
-    ~ScopedHandle() {
-        if (h_ && h_ != INVALID_HANDLE_VALUE) CloseHandle(h_);
-    }
-    ScopedHandle(const ScopedHandle&) = delete;
-    ScopedHandle& operator=(const ScopedHandle&) = delete;
-    HANDLE get() const { return h_; }
-    bool valid() const { return h_ && h_ != INVALID_HANDLE_VALUE; }
-
-private:
-    HANDLE h_;
-};
 
 // Owns an initialized attribute list (its memory belongs to the caller).
 class AttributeList {

@@ -10,33 +10,11 @@
 #include <new>
 
 #include "base/Trace.h"
+#include "platform/win32/ScopedHandle.h"
 
 namespace kvx::platform {
 
 namespace {
-
-class OwnedHandle {
-public:
-    OwnedHandle() = default;
-    explicit OwnedHandle(HANDLE h) : h_(h == INVALID_HANDLE_VALUE ? nullptr : h) {}
-    ~OwnedHandle() { reset(); }
-    OwnedHandle(const OwnedHandle&) = delete;
-    OwnedHandle& operator=(const OwnedHandle&) = delete;
-    HANDLE get() const { return h_; }
-    void reset(HANDLE h = nullptr) {
-        if (h_) CloseHandle(h_);
-        h_ = h == INVALID_HANDLE_VALUE ? nullptr : h;
-    }
-    HANDLE release() {
-        HANDLE h = h_;
-        h_ = nullptr;
-        return h;
-    }
-    explicit operator bool() const { return h_ != nullptr; }
-
-private:
-    HANDLE h_ = nullptr;
-};
 
 // Memory of LocalAlloc (ConvertSidToStringSidW's result).
 class LocalText {
@@ -55,7 +33,7 @@ private:
 PSID processUserSid(HANDLE process, GrowBuffer<unsigned char>& buffer) {
     HANDLE raw = nullptr;
     if (!OpenProcessToken(process, TOKEN_QUERY, &raw)) return nullptr;
-    OwnedHandle token(raw);
+    ScopedHandle token(raw);
     DWORD size = 0;
     GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
     buffer.setLength(static_cast<int32_t>(size));
@@ -73,7 +51,7 @@ PSID currentUserSid(GrowBuffer<unsigned char>& buffer) { return processUserSid(G
 bool servedBy(HANDLE pipe, PSID user, ULONG& server) {
     server = 0;
     if (!GetNamedPipeServerProcessId(pipe, &server) || !server) return false;
-    OwnedHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, server));
+    ScopedHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, server));
     GrowBuffer<unsigned char> buffer;
     PSID owner = process ? processUserSid(process.get(), buffer) : nullptr;
     return owner && EqualSid(owner, user);
@@ -95,10 +73,10 @@ struct Channel {
     SECURITY_DESCRIPTOR descriptor;
     GrowBuffer<unsigned char> sid;
     GrowBuffer<unsigned char> acl;
-    OwnedHandle claim;      // the session's mutex of the name, held for the process's life
-    OwnedHandle listening;  // the pipe instance waiting for the next sender
-    OwnedHandle stop;       // set by closeInstanceChannel
-    OwnedHandle thread;
+    ScopedHandle claim;      // the session's mutex of the name, held for the process's life
+    ScopedHandle listening;  // the pipe instance waiting for the next sender
+    ScopedHandle stop;       // set by closeInstanceChannel
+    ScopedHandle thread;
     uint32_t maxSize = 0;
     InstanceReceiver receiver = nullptr;
 };
@@ -123,7 +101,7 @@ DWORD leftUntil(ULONGLONG deadline) {
 // is set. A cancelled operation is waited for, so the buffer is never written after return.
 bool transfer(HANDLE pipe, bool write, void* data, DWORD size, ULONGLONG deadline, HANDLE stop) {
     auto* bytes = static_cast<unsigned char*>(data);
-    OwnedHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    ScopedHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     if (!event) return false;
     while (size > 0) {
         OVERLAPPED overlapped{};
@@ -175,7 +153,7 @@ void serveSender(Channel& channel, HANDLE pipe) {
 
 DWORD WINAPI channelThread(void* parameter) {
     Channel& channel = *static_cast<Channel*>(parameter);
-    OwnedHandle connected(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    ScopedHandle connected(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     if (!connected) return 0;
     for (;;) {
         OVERLAPPED overlapped{};
@@ -197,7 +175,7 @@ DWORD WINAPI channelThread(void* parameter) {
             }
         }
         // Another instance keeps the name while this one is served; senders meanwhile wait.
-        OwnedHandle serving(channel.listening.release());
+        ScopedHandle serving(channel.listening.release());
         channel.listening.reset(createPipe(channel, false));
         serveSender(channel, serving.get());
         DisconnectNamedPipe(serving.get());
@@ -210,7 +188,7 @@ enum class SendResult { SENT_ACCEPTED, SENT_REFUSED, NO_ANSWER, GONE };
 SendResult sendToRunning(const wchar_t* pipeName, PSID user, const uint8_t* message, uint32_t size,
                          uint32_t maxSize, ULONGLONG deadline) {
     for (;;) {
-        OwnedHandle pipe(CreateFileW(pipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+        ScopedHandle pipe(CreateFileW(pipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                      FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
         if (!pipe) {
             DWORD error = GetLastError();
@@ -355,7 +333,7 @@ DWORD WINAPI threadEntry(void* parameter) {
 bool startInstanceThread(void (*run)(void*), void* context) {
     auto* start = new (std::nothrow) ThreadStart{run, context};
     if (!start) return false;
-    OwnedHandle thread(CreateThread(nullptr, 0, threadEntry, start, 0, nullptr));
+    ScopedHandle thread(CreateThread(nullptr, 0, threadEntry, start, 0, nullptr));
     if (!thread) delete start;
     return static_cast<bool>(thread);
 }

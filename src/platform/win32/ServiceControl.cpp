@@ -9,6 +9,7 @@
 #include "base/AppWideString.h"
 #include "base/Trace.h"
 #include "platform/win32/SrwLockScope.h"
+#include "platform/win32/ScopedHandle.h"
 
 namespace kvx::platform {
 
@@ -20,26 +21,6 @@ constexpr DWORD START_WAIT_HINT_MS = 30000;
 // While a stop is under way, a new checkpoint each second.
 constexpr DWORD STOP_CHECK_MS = 1000;
 constexpr DWORD STOP_WAIT_HINT_MS = 2 * STOP_CHECK_MS;
-
-// Owns one kernel handle.
-class ScopedHandle {
-public:
-    explicit ScopedHandle(HANDLE h = nullptr) : h_(h) {}
-    ~ScopedHandle() {
-        if (h_ && h_ != INVALID_HANDLE_VALUE) CloseHandle(h_);
-    }
-    ScopedHandle(const ScopedHandle&) = delete;
-    ScopedHandle& operator=(const ScopedHandle&) = delete;
-    HANDLE get() const { return h_; }
-    bool valid() const { return h_ && h_ != INVALID_HANDLE_VALUE; }
-    void reset(HANDLE h) {
-        if (valid()) CloseHandle(h_);
-        h_ = h;
-    }
-
-private:
-    HANDLE h_;
-};
 
 // The one service of this process. Made once, on the main thread, before the dispatcher
 // starts; never freed: the runtime's threads may report through it until the process ends.
