@@ -38,7 +38,7 @@ OTHER_TOOLS_OPTIONS = {
     "--release", "--create", "--file", "--main-class", "--add-modules", "--output", "--strip-debug",
     "--no-header-files", "--no-man-pages", "--enable-native-access", "--illegal-native-access",
     "--preset", "--build", "--target", "--timeout", "--display", "--class-path", "--add-opens",
-    "--print-module-deps",
+    "--print-module-deps", "--port", "--now",
 }
 # kvxpack answers these with its help text, which does not list them itself.
 HELP_SWITCHES = {"-h", "--help"}
@@ -324,7 +324,9 @@ def exit_code_problems(text, codes, page=DOCS / "messages.md"):
 
 def heading_anchor(heading):
     """The anchor a heading gets on the usual Markdown hosts."""
-    text = re.sub(r"[`*_]", "", heading.strip().lower())
+    # Emphasis marks go; an underscore inside a word (`jre_url`) stays, as the hosts keep it.
+    text = re.sub(r"[`*]", "", heading.strip().lower())
+    text = re.sub(r"(?<![^\W_])_+|_+(?![^\W_])", "", text)
     text = re.sub(r"[^\w\- ]", "", text)
     return text.replace(" ", "-")
 
