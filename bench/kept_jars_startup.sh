@@ -96,6 +96,9 @@ print(f"kept jars, 40 jars ({e['BENCH_MB']} MB): later starts median {w['kvx']*1
       f"{w['java']*1000:.1f} ms, ratio {w['kvx']/w['java']:.3f} (goal <= 1.03); CPU time ratio {c['kvx']/c['java']:.3f}")
 print(f"kept jars, 40 jars: first start (copies 39 jars) median {first*1000:.1f} ms, ratio {first/w['java']:.3f} "
       f"(goal <= 1.5); CPU time ratio {first_cpu/c['java']:.3f} (medians of {runs}, taking turns)")
+for what, ratio, goal in (("later starts", w['kvx'] / w['java'], 1.03), ("first start (copies)", first / w['java'], 1.5)):
+    print(f"bench-result: kept jars, 40 jars, {what} vs java -cp (JDK 17) | {ratio:.3f}x | <= {goal}x | "
+          f"{'pass' if ratio <= goal else 'fail'}")
 PY
 
 # Under Wine: the prefix made once by wine-run, one persistent server for every start.
@@ -159,4 +162,8 @@ print(f"kept jars under Wine, jdk21 x64, 40 jars: later starts median {w['kvx']*
       f"{w['java']*1000:.0f} ms, ratio {w['kvx']/w['java']:.3f} (goal <= 1.03)")
 print(f"kept jars under Wine, jdk21 x64, 40 jars: first start (copies 39 jars) median {first*1000:.0f} ms, ratio "
       f"{first/w['java']:.3f} (goal <= 1.5)")
+wine = subprocess.run(["wine", "--version"], capture_output=True, text=True).stdout.strip().replace("wine-", "")
+for what, ratio, goal in (("later starts", w['kvx'] / w['java'], 1.03), ("first start (copies)", first / w['java'], 1.5)):
+    print(f"bench-result: kept jars, 40 jars, {what} vs java.exe -cp, jdk21 | {ratio:.3f}x | <= {goal}x | "
+          f"{'pass' if ratio <= goal else 'fail'} | Wine {wine}")
 PY
