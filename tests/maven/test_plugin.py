@@ -226,6 +226,24 @@ def test_dependencies_in_a_libs_folder(sample, tmp_path):
     assert "md5 " + hashlib.md5(b"kvx").hexdigest() in result.stdout
 
 
+def test_dependencies_kept_whole(sample, tmp_path):
+    project = tmp_path / "hello"
+    shutil.copytree(sample["project"], project, ignore=shutil.ignore_patterns("target"))
+    code, output = mvn(project, "-Dkvx.dependencies=keep", cache=sample["cache"])
+    assert code == 0, output
+    with zipfile.ZipFile(project / "target/hello") as z:
+        names = z.namelist()
+    # The dependency travels whole, not as merged entries, and runs from the per-user cache.
+    assert any(n.startswith("META-INF/kvx/jars/") and n.endswith("commons-codec-1.17.1.jar") for n in names), names
+    assert not any(n.startswith("org/apache/commons") for n in names)
+    env = {k: v for k, v in os.environ.items() if k != "JAVA_HOME"}
+    env["XDG_CACHE_HOME"] = str(tmp_path / "cache")
+    result = subprocess.run([str(project / "target/hello")], capture_output=True, text=True, timeout=60, env=env)
+    assert result.returncode == 0, result.stderr
+    assert "md5 " + hashlib.md5(b"kvx").hexdigest() in result.stdout
+    assert list((tmp_path / "cache/kvx/jars").glob("*.jar")), "the kept jar was not copied into the cache"
+
+
 def failure(sample, *args):
     code, output = mvn(sample["project"], *args, cache=sample["cache"])
     assert code != 0, output

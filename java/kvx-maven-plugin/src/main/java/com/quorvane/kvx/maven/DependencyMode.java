@@ -7,7 +7,12 @@ enum DependencyMode {
     /** Every dependency's entries merged into the executable's archive (kvxpack --jar for each). */
     MERGE,
     /** The dependency jars copied into a folder beside the executable, named by the libs line. */
-    LIBS;
+    LIBS,
+    /**
+     * Every dependency jar carried whole inside the executable (kvxpack --keep-jars): one file,
+     * and each jar keeps its own copies of resources that other jars also have.
+     */
+    KEEP;
 
     static DependencyMode parse(String value) {
         for (DependencyMode mode : values()) {

@@ -58,7 +58,11 @@ public class PackMojo extends AbstractMojo {
     @Parameter(property = "kvx.jar")
     private File jar;
 
-    /** merge: the runtime dependencies join the executable's archive; libs: a folder beside it. */
+    /**
+     * merge: the runtime dependencies join the executable's archive; libs: a folder beside it;
+     * keep: each carried whole inside the executable, for frameworks that read a same-named
+     * resource from every jar.
+     */
     @Parameter(property = "kvx.dependencies", defaultValue = "merge")
     private String dependencies;
 
@@ -169,10 +173,14 @@ public class PackMojo extends AbstractMojo {
 
         List<Argument> common = new ArrayList<>();
         common.add(new Argument("jar", "--jar", application.getPath(), application));
-        if (mode == DependencyMode.MERGE) {
+        if (mode == DependencyMode.MERGE || mode == DependencyMode.KEEP) {
             for (File dependency : dependencyJars) {
                 common.add(new Argument("dependencies", "--jar", dependency.getPath(), dependency));
             }
+        }
+        // kvxpack refuses --keep-jars with one jar alone: a project without dependencies merges.
+        if (mode == DependencyMode.KEEP && !dependencyJars.isEmpty()) {
+            common.add(new Argument("dependencies", "--keep-jars", null, null));
         }
         configurationArguments(common);
         if (mode == DependencyMode.LIBS) {
