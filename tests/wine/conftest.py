@@ -287,16 +287,22 @@ class WineSession:
         if self.lock:
             self.lock.close()
 
-    def emptied_cds_cache(self):
-        """Yields (Windows form ending in a backslash, host path) of %LOCALAPPDATA%\\kvx\\cds in
-        this prefix, emptied before and after: a fixture's body."""
+    def emptied_cache_folder(self, name):
+        """Yields (Windows form, host path) of %LOCALAPPDATA%\\kvx\\NAME in this prefix, emptied
+        before and after: a fixture's body."""
         code, out, err = self.command(["cmd", "/c", "echo %LOCALAPPDATA%"])
         local = out.strip()
         assert code == 0 and local.lower().startswith("c:\\"), (code, out, err)
-        host = Path(self.prefix, "drive_c", *PureWindowsPath(local).parts[1:], "kvx", "cds")
+        host = Path(self.prefix, "drive_c", *PureWindowsPath(local).parts[1:], "kvx", name)
         shutil.rmtree(host, ignore_errors=True)
-        yield local + "\\kvx\\cds\\", host
+        yield local + "\\kvx\\" + name, host
         shutil.rmtree(host, ignore_errors=True)
+
+    def emptied_cds_cache(self):
+        """The class-data cache folder as emptied_cache_folder gives it, its Windows form ending
+        in a backslash."""
+        for local, host in self.emptied_cache_folder("cds"):
+            yield local + "\\", host
 
     # -- running programs --------------------------------------------------------------
     def command(self, args, *, locale="en_US", env=None, timeout=RUN_TIMEOUT, cwd=None, debug="-all"):

@@ -5,7 +5,6 @@ import hashlib
 import os
 import shutil
 import zipfile
-from pathlib import Path, PureWindowsPath
 
 import pytest
 
@@ -14,13 +13,8 @@ from vm_support import java_app, winpath  # noqa: F401  (java_app is a fixture)
 
 @pytest.fixture
 def jars_folder(wine):
-    code, out, err = wine.command(["cmd", "/c", "echo %LOCALAPPDATA%"])
-    local = out.strip()
-    assert code == 0 and local.lower().startswith("c:\\"), (code, out, err)
-    host = Path(wine.prefix, "drive_c", *PureWindowsPath(local).parts[1:], "kvx", "jars")
-    shutil.rmtree(host, ignore_errors=True)
-    yield local + "\\kvx\\jars", host
-    shutil.rmtree(host, ignore_errors=True)
+    """The host path of %LOCALAPPDATA%\\kvx\\jars in the prefix, emptied before and after."""
+    yield from wine.emptied_cache_folder("jars")
 
 
 def make_jar(path, text):

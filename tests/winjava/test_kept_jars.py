@@ -8,7 +8,7 @@ import os
 import shutil
 import subprocess
 import sys
-from pathlib import Path, PureWindowsPath
+from pathlib import Path
 
 import pytest
 
@@ -42,13 +42,7 @@ def log4j(tmp_path_factory):
 @pytest.fixture
 def jars_folder(wine):
     """The host path of %LOCALAPPDATA%\\kvx\\jars in the prefix, emptied before and after."""
-    code, out, err = wine.command(["cmd", "/c", "echo %LOCALAPPDATA%"])
-    local = out.strip()
-    assert code == 0 and local.lower().startswith("c:\\"), (code, out, err)
-    host = Path(wine.prefix, "drive_c", *PureWindowsPath(local).parts[1:], "kvx", "jars")
-    shutil.rmtree(host, ignore_errors=True)
-    yield local + "\\kvx\\jars", host
-    shutil.rmtree(host, ignore_errors=True)
+    yield from wine.emptied_cache_folder("jars")
 
 
 def sha(path):
