@@ -47,7 +47,44 @@ void JNICALL finishAtVmExit(jint code) {
     platform::serviceEndsWithProcess();
 }
 
+// The bytes an -Xss option asks for ("-Xss4m", "-Xss512k", "-Xss1048576"); 0 for anything else.
+uint64_t stackOptionBytes(const char* option) {
+    static const char PREFIX[] = "-Xss";
+    for (int i = 0; PREFIX[i]; ++i) {
+        if (option[i] != PREFIX[i]) return 0;
+    }
+    const char* p = option + sizeof PREFIX - 1;
+    uint64_t value = 0;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        if (value > (1ULL << 40)) return 0;
+        value = value * 10 + static_cast<uint64_t>(*p - '0');
+    }
+    int shift = 0;
+    switch (*p | 0x20) {
+        case 'k': shift = 10; break;
+        case 'm': shift = 20; break;
+        case 'g': shift = 30; break;
+        default: break;
+    }
+    if (shift != 0) ++p;
+    return *p == '\0' ? value << shift : 0;
+}
+
+// The last -Xss option found wins, as in the runtime.
+void takeStackOption(void* bytes, const char* option) {
+    const uint64_t asked = stackOptionBytes(option);
+    if (asked != 0) *static_cast<uint64_t*>(bytes) = asked;
+}
+
 }  // namespace
+
+uint64_t mainThreadStackBytes(const ConfigStore& store) {
+    // The option as written: a size behind an environment reference is left to the system's default.
+    uint64_t bytes = 0;
+    store.find(AppString("option"), takeStackOption, &bytes);
+    constexpr uint64_t LEAST = 1ULL << 20;
+    return bytes == 0 ? 0 : (bytes < LEAST ? LEAST : bytes);
+}
 
 LaunchOutcome runLaunchSteps(ConfigStore& store, JvmHost& host, const WideStringList& args) {
     LaunchOutcome outcome;

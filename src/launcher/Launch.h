@@ -1,7 +1,7 @@
 #pragma once
 // The launch sequence: configuration → options → class path → runtime → version check →
-// main class. Runs on the main thread; returns when the Java main has returned or the
-// launch has failed (a failure has then been shown to the user).
+// main class. Runs on a thread of its own (see mainThreadStackBytes); returns when the Java
+// main has returned or the launch has failed (a failure has then been shown to the user).
 
 #include <cstdint>
 
@@ -40,5 +40,10 @@ LaunchOutcome runLaunchSteps(ConfigStore& store, JvmHost& host, const WideString
 // The whole launch: the steps above, then the failure message when one occurred. Returns
 // the exit code for the process.
 int launch(const WideStringList& args);
+
+// The stack the thread that creates the runtime and runs main should reserve: what the last
+// configured -Xss option asks for (the size java gives its main thread), at least 1 MiB for
+// the launch's own work before it; 0 without one (the system's default for a new thread).
+uint64_t mainThreadStackBytes(const ConfigStore& store);
 
 }  // namespace kvx

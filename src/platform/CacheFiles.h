@@ -21,7 +21,7 @@ struct FileStamp {
 [[nodiscard]] bool fileStamp(const char* path, FileStamp& out);
 
 // What tells a file from one rewritten or put in its place, as text: size, modification and
-// change times, volume and file number. Empty when `path` names no regular file.
+// change times (on Linux also volume and file number). Empty when `path` names no regular file.
 AppString fileIdentityText(const char* path);
 // Creates `path`, which must not exist yet, holding `size` bytes of `data`; on failure nothing
 // is left behind.

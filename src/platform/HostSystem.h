@@ -1,6 +1,8 @@
 #pragma once
 // The kind of system this program was built for, and what it offers every thread.
 
+#include <cstdint>
+
 namespace kvx::platform {
 
 enum class HostSystem { Linux, Windows32, Windows64 };
@@ -11,5 +13,10 @@ HostSystem hostSystem();
 void yieldThread();
 // Lets this thread sleep for about `milliseconds`.
 void sleepThread(unsigned milliseconds);
+
+// Runs `body(context)` on a new thread whose stack reserves `stackBytes` (0: the system's
+// default for this program) and returns its result once it has ended; runs it on the calling
+// thread when no thread can be made.
+int runOnOwnThread(int (*body)(void*), void* context, uint64_t stackBytes);
 
 }  // namespace kvx::platform

@@ -44,11 +44,14 @@ def test_the_input_arguments_hold_only_what_the_configuration_gives(pack, run, t
 
 
 def test_options_and_properties_reach_the_runtime(pack, run):
-    exe = pack(option=["-Xmx64m", "-Xss2m"], property=["x=1", "a.b=c=d"])
+    exe = pack(option=["-Xmx64m", "-Xss32m"], property=["x=1", "a.b=c=d", "depth=1"])
     values = properties(run(exe).stdout)
     assert values["x"] == "1"
     assert values["a.b"] == "c=d"
     assert int(values["maxMemory"]) <= 64 * 1024 * 1024
+    # -Xss holds for main's thread as for every other (java's own rule): main reaches about
+    # as deep as a new thread, far deeper than the 8 MB a process's first thread gets.
+    assert int(values["depth.main"]) * 2 > int(values["depth.thread"]) > 0, values
 
 
 def test_side_file_overrides_and_adds_but_cannot_change_the_main_class(pack, run, tmp_path):

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "config/ConfigStore.h"
 #include "jre/JvmHost.h"
 
@@ -26,4 +28,25 @@ TEST(LaunchTest, PathWithoutAnsiFormIsNamedBeforeAnythingIsBuilt) {
     // Nothing was handed towards a runtime: no option, no library loaded.
     EXPECT_EQ(host.options().count(), 0);
     EXPECT_EQ(host.vm(), nullptr);
+}
+
+TEST(LaunchTest, MainThreadStackFollowsTheLastStackOption) {
+    struct Case {
+        const char* options;
+        uint64_t bytes;
+    };
+    const Case cases[] = {
+        {"option -Xmx64m", 0},
+        {"option -Xss64M", 64ULL << 20},
+        {"option -Xss4m\r\noption -Xss2g", 2ULL << 30},       // the last one wins, as in the runtime
+        {"option -Xss8m\r\noption -Xss12q", 8ULL << 20},      // one the runtime will refuse is passed over
+        {"option -Xss16777216", 16ULL << 20},
+        {"option -Xss512k", 1ULL << 20},                      // at least what the launch itself needs
+        {"option -XX:ThreadStackSize=99999\r\noption -Xss", 0},
+    };
+    for (const Case& c : cases) {
+        const std::string text = std::string("mainclass app.Main\r\n") + c.options;
+        kvx::ConfigStore store(kvx::AppString(""), kvx::AppString(text.c_str()));
+        EXPECT_EQ(kvx::mainThreadStackBytes(store), c.bytes) << c.options;
+    }
 }

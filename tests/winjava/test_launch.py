@@ -20,8 +20,8 @@ def configured(pack, runtime, jars, tmp_path):
     (home / "work").mkdir()
 
     def make(name="app.exe", **more):
-        options = dict(jvmdll=winpath(runtime("jdk21").jvm_dll), jre_order="c", option=["-Xmx64m"],
-                       property=["probe.x=hello world", "probe.y=%APP_WORD%"], classpath="cp\\liba.jar", libs="libs",
+        options = dict(jvmdll=winpath(runtime("jdk21").jvm_dll), jre_order="c", option=["-Xmx64m", "-Xss16m"],
+                       property=["probe.x=hello world", "probe.y=%APP_WORD%", "probe.depth=1"], classpath="cp\\liba.jar", libs="libs",
                        forcecwd="work")
         options.update(more)
         return pack(name, folder=home, **options)
@@ -40,6 +40,8 @@ def test_arguments_options_properties_class_path_and_cwd_reach_the_vm(configured
         run.describe()
     # -Xmx64m reached the VM; an -Xmx1g among the arguments did not.
     assert 48 << 20 <= int(f["maxMemory"]) <= 64 << 20, run.describe()
+    # -Xss16m holds for main's thread too (as under java), not the executable's 2 MB.
+    assert int(f["depth.main"]) * 2 > int(f["depth.thread"]) > 0, run.describe()
     assert f["java.version"] == runtime("jdk21").version, run.describe()
     assert f["java.home"].lower() == winpath(runtime("jdk21").home).lower(), run.describe()
     assert (f["probe.x"], f["probe.y"]) == ("hello world", "expanded"), run.describe()

@@ -1,8 +1,28 @@
 package app;
 
-/** Prints its arguments and the launcher's system properties, one per line. */
+/**
+ * Prints its arguments and the launcher's system properties, one per line; with the property
+ * depth, then how deep main's thread and a new thread (whose stack -Xss sets) can call.
+ */
 public class Props {
-    public static void main(String[] args) {
+    private static int depth;
+
+    private static void descend() {
+        depth++;
+        descend();
+    }
+
+    static int stackDepth() {
+        depth = 0;
+        try {
+            descend();
+        } catch (StackOverflowError e) {
+            // the end of this thread's stack
+        }
+        return depth;
+    }
+
+    public static void main(String[] args) throws InterruptedException {
         System.out.println("argc=" + args.length);
         for (int i = 0; i < args.length; i++) {
             System.out.println("arg" + i + "=[" + args[i] + "]");
@@ -11,5 +31,18 @@ public class Props {
             System.out.println(key + "=" + System.getProperty(key));
         }
         System.out.println("maxMemory=" + Runtime.getRuntime().maxMemory());
+        if (System.getProperty("depth") == null) {
+            return;
+        }
+        final int[] other = new int[1];
+        Thread thread = new Thread(new Runnable() {
+            public void run() {
+                other[0] = stackDepth();
+            }
+        });
+        thread.start();
+        thread.join();
+        System.out.println("depth.thread=" + other[0]);
+        System.out.println("depth.main=" + stackDepth());
     }
 }

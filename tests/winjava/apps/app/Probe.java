@@ -14,7 +14,9 @@ import java.nio.charset.StandardCharsets;
  * What a real VM gave the application, as key=value lines on standard output (and, when the
  * property probe.log names a file, appended to that file the moment they happen, for tests
  * that act while the program runs). The first argument picks the mode:
- *   props [args...]   arguments, memory, properties, class path, working directory
+ *   props [args...]   arguments, memory, properties, class path, working directory; with the
+ *                     property probe.depth, how deep main's thread and a new thread (whose
+ *                     stack -Xss sets) can call
  *   api [args...]     props, then the Java API's natives: SplashScreen.getSplashScreen()
  *   throw             an exception out of main
  *   handled           the same with a default uncaught-exception handler set
@@ -122,6 +124,40 @@ public final class Probe {
             }
             say("class." + name, where);
         }
+        if (System.getProperty("probe.depth") == null) {
+            return;
+        }
+        final int[] other = new int[1];
+        Thread thread = new Thread(new Runnable() {
+            public void run() {
+                other[0] = stackDepth();
+            }
+        });
+        thread.start();
+        try {
+            thread.join();
+        } catch (InterruptedException e) {
+            return;
+        }
+        say("depth.thread", other[0]);
+        say("depth.main", stackDepth());
+    }
+
+    private static int depth;
+
+    private static void descend() {
+        depth++;
+        descend();
+    }
+
+    static int stackDepth() {
+        depth = 0;
+        try {
+            descend();
+        } catch (StackOverflowError e) {
+            // the end of this thread's stack
+        }
+        return depth;
     }
 
     static void waitFor(File file, long ms) throws InterruptedException {
