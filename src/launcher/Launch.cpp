@@ -67,7 +67,8 @@ uint64_t stackOptionBytes(const char* option) {
         default: break;
     }
     if (shift != 0) ++p;
-    return *p == '\0' ? value << shift : 0;
+    // More than 1 TiB asks for no stack this launcher can give (and would overflow the shift).
+    return *p == '\0' && value <= ((1ULL << 40) >> shift) ? value << shift : 0;
 }
 
 // The last -Xss option found wins, as in the runtime.

@@ -43,6 +43,7 @@ TEST(LaunchTest, MainThreadStackFollowsTheLastStackOption) {
         {"option -Xss16777216", 16ULL << 20},
         {"option -Xss512k", 1ULL << 20},                      // at least what the launch itself needs
         {"option -XX:ThreadStackSize=99999\r\noption -Xss", 0},
+        {"option -Xss99999999999999g", 0},
     };
     for (const Case& c : cases) {
         const std::string text = std::string("mainclass app.Main\r\n") + c.options;
