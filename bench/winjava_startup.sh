@@ -47,7 +47,7 @@ mkdir -p "$work/app/lib" "$work/probe"
 cp "$java_dir/clojure.jar" "$work/app/"
 cp "$java_dir/spec.alpha.jar" "$java_dir/core.specs.alpha.jar" "$work/app/lib/"
 "$jdk/bin/javac" --release 8 -Xlint:-options -d "$work/probe" -cp "$root/build/java/kvx-runtime.jar" \
-    "$root/tests/winjava/apps/app/Probe.java"
+    "$root/tests/winjava/apps/app/Probe.java" "$root/tests/shared/java/app/StackDepth.java"
 "$jdk/bin/jar" cf "$work/app/probe.jar" -C "$work/probe" .
 cp "$root/build/java/kvx-runtime.jar" "$work/app/"  # what the probe refers to, for java -cp
 

@@ -15,6 +15,9 @@ STUB = os.path.join(ROOT, "build", "host", "kvx")
 KVXPACK = os.path.join(ROOT, "build", "host", "kvxpack")
 RUNTIME_JAR = os.path.join(ROOT, "build", "java", "kvx-runtime.jar")
 APPS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "apps")
+# The stack-depth helper both suites' test programs use.
+STACK_DEPTH = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "shared", "java", "app",
+                           "StackDepth.java")
 
 
 def require(path):
@@ -30,6 +33,8 @@ def jars(tmp_path_factory):
         classes = out / f"{name}-classes"
         classes.mkdir()
         sources = [os.path.join(APPS, name, f) for f in sorted(os.listdir(os.path.join(APPS, name)))]
+        if name == "app":
+            sources.append(str(STACK_DEPTH))
         cp = ["-cp", str(out / "lib-classes")] if name == "app" else []
         subprocess.run([f"{JDK}/bin/javac", "--release", "8", "-Xlint:-options", "-d", str(classes)] + cp + sources,
                        check=True, timeout=120)

@@ -11,7 +11,8 @@ Fixtures:
   wine        WineSession (tests/wine/conftest.py): run(exe, args, env=, cwd=, expect_box=,
               debug=, timeout=), reg(...), delete_registry_keys(...), winpath(path)
   runtime     runtime("jdk21") -> Runtime(name, home, version, java_exe, jvm_dll)
-  java_build  compile(name, sources...) -> jar; `jars`: app (apps/app/Probe.java), liba, libb, libc
+  java_build  compile(name, sources...) -> jar; `jars`: app (apps/app/Probe.java and
+              tests/shared/java), liba, libb, libc
   pack        pack(out_name, main=..., **kvxpack long options) -> path of a packed x64 executable
   launch      launch(exe, args, ...) -> JavaRun: exit code, stdout/stderr without Wine's noise,
               the key=value lines the probe printed, the KVX_TRACE lines when trace=True
@@ -162,7 +163,8 @@ def jars(java_build):
     api = ROOT / "build" / "java" / "kvx-runtime.jar"
     if not api.is_file():
         pytest.fail("%s is missing (build it with `make java`)" % api, pytrace=False)
-    found = {"app": java_build.compile("app", [APPS / "app"], classpath=[api])}
+    shared = ROOT / "tests" / "shared" / "java" / "app" / "StackDepth.java"
+    found = {"app": java_build.compile("app", [APPS / "app", shared], classpath=[api])}
     for letter in "abc":
         found["lib" + letter] = java_build.compile("lib" + letter, [APPS / "lib" / ("Lib%s.java" % letter.upper())])
     return found

@@ -5,23 +5,6 @@ package app;
  * depth, then how deep main's thread and a new thread (whose stack -Xss sets) can call.
  */
 public class Props {
-    private static int depth;
-
-    private static void descend() {
-        depth++;
-        descend();
-    }
-
-    static int stackDepth() {
-        depth = 0;
-        try {
-            descend();
-        } catch (StackOverflowError e) {
-            // the end of this thread's stack
-        }
-        return depth;
-    }
-
     public static void main(String[] args) throws InterruptedException {
         System.out.println("argc=" + args.length);
         for (int i = 0; i < args.length; i++) {
@@ -34,15 +17,7 @@ public class Props {
         if (System.getProperty("depth") == null) {
             return;
         }
-        final int[] other = new int[1];
-        Thread thread = new Thread(new Runnable() {
-            public void run() {
-                other[0] = stackDepth();
-            }
-        });
-        thread.start();
-        thread.join();
-        System.out.println("depth.thread=" + other[0]);
-        System.out.println("depth.main=" + stackDepth());
+        System.out.println("depth.thread=" + StackDepth.onNewThread());
+        System.out.println("depth.main=" + StackDepth.here());
     }
 }

@@ -127,37 +127,12 @@ public final class Probe {
         if (System.getProperty("probe.depth") == null) {
             return;
         }
-        final int[] other = new int[1];
-        Thread thread = new Thread(new Runnable() {
-            public void run() {
-                other[0] = stackDepth();
-            }
-        });
-        thread.start();
         try {
-            thread.join();
+            say("depth.thread", StackDepth.onNewThread());
         } catch (InterruptedException e) {
             return;
         }
-        say("depth.thread", other[0]);
-        say("depth.main", stackDepth());
-    }
-
-    private static int depth;
-
-    private static void descend() {
-        depth++;
-        descend();
-    }
-
-    static int stackDepth() {
-        depth = 0;
-        try {
-            descend();
-        } catch (StackOverflowError e) {
-            // the end of this thread's stack
-        }
-        return depth;
+        say("depth.main", StackDepth.here());
     }
 
     static void waitFor(File file, long ms) throws InterruptedException {
